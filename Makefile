@@ -1,0 +1,36 @@
+# Front door. Each target installs what is missing on a Debian 12 machine (apt as root, or sudo).
+.PHONY: all deps build demo test bench fuzz dist screenshot clean
+
+all: build
+
+deps:
+	scripts/install-deps.sh
+
+build: deps
+	scripts/build.sh all
+
+# The main job on a generated sample tile.
+demo: deps
+	scripts/demo.sh
+
+# Every test, native and Windows-under-Wine.
+test:
+	scripts/test.sh
+
+# Full-tile benchmarks (minutes; about 300 MB of sample bands, cached).
+bench: deps
+	scripts/bench.sh
+
+# libFuzzer runs of the byte parsers; BANDWEAVE_FUZZ_SECONDS sets the budget of each.
+fuzz: deps
+	scripts/fuzz.sh
+
+# The release zip.
+dist: build
+	scripts/dist.sh
+
+screenshot: build
+	scripts/screenshot.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <thread>
+
+#include "qelUtils.h"
+
+namespace {
+constexpr int64_t kTicksPerDay = 864000000000LL;
+
+TEST(FileTimeToDays, CalendarAnchors) {
+  EXPECT_EQ(FileTimeToDays(0), -109205.0);                 // 1601-01-01 00:00
+  EXPECT_EQ(FileTimeToDays(109205LL * kTicksPerDay), 0.0);  // 1899-12-30 00:00, exactly
+  EXPECT_EQ(FileTimeToDays(109206LL * kTicksPerDay), 1.0);
+  // 1970-01-01 is day 25569; noon adds half a day.
+  EXPECT_DOUBLE_EQ(FileTimeToDays(116444736000000000LL), 25569.0);
+  EXPECT_DOUBLE_EQ(FileTimeToDays(116444736000000000LL + kTicksPerDay / 2), 25569.5);
+  // Negative tick counts (before 1601) stay linear.
+  EXPECT_EQ(FileTimeToDays(-kTicksPerDay), -109206.0);
+}
+
+TEST(NowUTC, AgreesWithTheSystemClock) {
+  qelUtilsInitialize();
+  const double unixDays = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
+  const double now = NowUTC();
+  EXPECT_NEAR(now, unixDays, 2.0 / 86400.0);  // within two seconds
+  qelUtilsFinalize();
+}
+
+TEST(NowUTC, DifferenceGivesElapsedSeconds) {
+  qelUtilsInitialize();
+  const double start = NowUTC();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const double seconds = (NowUTC() - start) * 86400.0;
+  EXPECT_GE(seconds, 0.25);
+  EXPECT_LT(seconds, 5.0);
+  qelUtilsFinalize();
+}
+
+// KeepAlive against a tick counter the test controls.
+uint32_t gFakeTick = 0;
+int gPeeks = 0;
+int gTickReads = 0;
+uint32_t FakeTick() {
+  ++gTickReads;
+  return gFakeTick;
+}
+void CountPeek() { ++gPeeks; }
+
+class KeepAliveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qelUtilsTesting::ResetLastTick();
+    qelUtilsTesting::SetKeepAliveHooks(FakeTick, CountPeek);
+    gPeeks = gTickReads = 0;
+  }
+  void TearDown() override { qelUtilsTesting::SetKeepAliveHooks(nullptr, nullptr); }
+};
+
+TEST_F(KeepAliveTest, PeeksAtMostOncePerTickStep) {
+  gFakeTick = 1000;
+  KeepAlive();  // first call of the process peeks: the last tick starts at 0
+  EXPECT_EQ(gPeeks, 1);
+  EXPECT_EQ(qelUtilsTesting::LastTick(), 1000u);
+  for (int i = 0; i < 50; ++i) KeepAlive();
+  EXPECT_EQ(gPeeks, 1);  // same step: nothing at all
+  gFakeTick = 1016;
+  KeepAlive();
+  KeepAlive();
+  EXPECT_EQ(gPeeks, 2);
+}
+
+TEST_F(KeepAliveTest, SameStepReadsTheCounterOnceAndStoresNothing) {
+  gFakeTick = 77;
+  KeepAlive();
+  gTickReads = 0;
+  KeepAlive();
+  EXPECT_EQ(gTickReads, 1);
+  EXPECT_EQ(qelUtilsTesting::LastTick(), 77u);
+}
+
+TEST_F(KeepAliveTest, FirstCallAtTickZeroDoesNotPeek) {
+  gFakeTick = 0;
+  KeepAlive();
+  EXPECT_EQ(gPeeks, 0);
+}
+
+TEST_F(KeepAliveTest, CounterWrapIsHarmless) {
+  gFakeTick = 0xFFFFFFF0u;
+  KeepAlive();
+  gFakeTick = 5;  // wrapped
+  KeepAlive();
+  EXPECT_EQ(gPeeks, 2);
+  EXPECT_EQ(qelUtilsTesting::LastTick(), 5u);
+}
+
+TEST(KeepAliveReal, StoresTheSecondReading) {
+  qelUtilsTesting::ResetLastTick();
+  KeepAlive();
+  const uint32_t stored = qelUtilsTesting::LastTick();
+  // The stored value is a tick reading from this call, so it is close to "now".
+  KeepAlive();
+  EXPECT_LE(qelUtilsTesting::LastTick() - stored, 1000u);
+}
+}  // namespace
