@@ -1,0 +1,191 @@
+#include "CompositeJob.h"
+
+#include <cstdio>
+
+#include "BandMerge.h"
+#include "CompositionPlatform.h"
+#include "ImageFiles.h"
+#include "qelUtils.h"
+
+namespace {
+constexpr double kSecondsPerDay = 86400.0;
+
+wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+// The cursor comes back however the job ends.
+class TBusyCursor {
+ public:
+  explicit TBusyCursor(JobHost& host) : FHost(host), FCursor(host.BeginBusyCursor()) {}
+  ~TBusyCursor() {
+    try {
+      FHost.RestoreCursor(FCursor);
+    } catch (...) {
+    }
+  }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  JobHost& FHost;
+  intptr_t FCursor;
+};
+
+void Report(JobHost& host, const std::wstring& text) {
+  host.SetStatusText(text);
+  host.RepaintNow();
+  host.Beep();
+  host.ShowModalMessage(host.GetStatusText());
+}
+
+TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
+  if (!IsExistingFile(fileName)) return TJobOutcome::NoSuchFile;
+  TBusyCursor busy(host);
+  const FREE_IMAGE_FORMAT fileType = GetImageFileType(fileName);
+  if (fileType != FIF_JP2) return TJobOutcome::NotJpeg2000;
+
+  TCompositeState job;  // releases the Composite on every way out
+  const TBandNames names = DeriveBandNames(fileName);
+  if (!names.Started) {
+    host.SetStatusText(jobtext::kMissing);
+    host.Beep();
+    host.ShowModalMessage(host.GetStatusText());
+    return TJobOutcome::NotStarted;
+  }
+  // With no format chosen nothing could be saved; say so before minutes of loading.
+  const int chosen = host.GetSaveFormat();
+  if (chosen != 0 && chosen != 1) {
+    Report(host, jobtext::kNoFormat);
+    return TJobOutcome::NoSaveFormat;
+  }
+
+  const double bandsStart = NowUTC();
+  ProcessBand(job, host, names.Red, fileType, TBand::Red);
+  ProcessBand(job, host, names.Green, fileType, TBand::Green);
+  ProcessBand(job, host, names.Blue, fileType, TBand::Blue);
+  const double bandsEnd = NowUTC();
+  host.SetStatusText(jobtext::kSaving);
+  host.RepaintNow();
+
+  if (job.BandSet != kBandSetAll) {
+    host.SetStatusText(jobtext::kFailed + FileNamePart(fileName));
+    host.Beep();
+    host.ShowModalMessage(host.GetStatusText());
+    return TJobOutcome::Failed;
+  }
+
+  bool saved = false;
+  std::wstring errorName;
+  const std::wstring pngName = OutputName(names, 0);
+  double pngStart = NowUTC(), pngEnd = pngStart;
+  if (host.GetSaveFormat() == 0) {
+    saved = SaveImageFile(FIF_PNG, job.Composite.get(), pngName, PNG_Z_BEST_SPEED);
+    pngEnd = NowUTC();
+    if (host.GetBeepWhenDone()) host.Beep();
+    if (!saved) errorName = pngName;
+    host.SetStatusText(jobtext::kPngComplete);
+    host.RepaintNow();
+  }
+  const std::wstring tiffName = OutputName(names, 1);
+  double tiffStart = NowUTC(), tiffEnd = tiffStart;
+  if (host.GetSaveFormat() == 1) {
+    saved = SaveImageFile(FIF_TIFF, job.Composite.get(), tiffName, TIFF_DEFLATE);
+    tiffEnd = NowUTC();
+    if (host.GetBeepWhenDone()) host.Beep();
+    if (!saved) errorName = tiffName;
+    host.SetStatusText(jobtext::kTifComplete);
+  }
+  // The output is complete on disk; the Composite has served.
+  job.Composite.reset();
+
+  if (!saved) host.SetStatusText(jobtext::kSaveError + errorName);
+  host.RepaintNow();
+  if (host.GetBeepWhenDone()) host.Beep();
+  host.ShowModalMessage(host.GetStatusText());
+  host.SetStatusText(jobtext::kFinished);
+  host.SetStatusHint(FormatTimingText((bandsEnd - bandsStart) * kSecondsPerDay,
+                                      (pngEnd - pngStart) * kSecondsPerDay,
+                                      (tiffEnd - tiffStart) * kSecondsPerDay));
+  host.RepaintNow();
+  return saved ? TJobOutcome::Saved : TJobOutcome::SaveFailed;
+}
+}  // namespace
+
+void ProcessFile(JobHost& host, const std::wstring& fileName) { RunCompositeJob(host, fileName); }
+
+TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName) noexcept {
+  try {
+    const std::wstring name = fileName;  // the job works on its own copy
+    return RunJob(host, name);
+  } catch (...) {
+    // The library or the host failed in some way other than a missing image; by now the
+    // cursor is back and the Composite released. Tell the user rather than stay silent.
+    try {
+      Report(host, jobtext::kFailed + FileNamePart(fileName));
+    } catch (...) {
+    }
+    return TJobOutcome::Failed;
+  }
+}
+
+std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pattern,
+                                const std::wstring& replacement) {
+  if (pattern.empty() || pattern.size() > text.size()) return text;
+  for (size_t at = 0; at + pattern.size() <= text.size(); ++at) {
+    size_t k = 0;
+    while (k < pattern.size() && Upper(text[at + k]) == Upper(pattern[k])) ++k;
+    if (k == pattern.size()) return text.substr(0, at) + replacement + text.substr(at + pattern.size());
+  }
+  return text;
+}
+
+TBandNames DeriveBandNames(const std::wstring& fileName) {
+  TBandNames names;
+  std::wstring upper = fileName;
+  for (wchar_t& c : upper) c = Upper(c);
+  if (upper.find(L"B08.JP2") != std::wstring::npos) {
+    names.BandToken = L"B08.jp2";
+    names.Red = fileName;
+    names.Green = ReplaceFirstNoCase(names.Red, L"B08.jp2", L"B04.jp2");
+    names.Blue = ReplaceFirstNoCase(names.Red, L"B08.jp2", L"B03.jp2");
+  } else {
+    names.BandToken = L"B04.jp2";
+    names.Red = ReplaceFirstNoCase(ReplaceFirstNoCase(fileName, L"B02.jp2", L"B04.jp2"), L"B03.jp2", L"B04.jp2");
+    names.Green = ReplaceFirstNoCase(names.Red, L"B04.jp2", L"B03.jp2");
+    names.Blue = ReplaceFirstNoCase(names.Red, L"B04.jp2", L"B02.jp2");
+  }
+  names.Started = names.Green != names.Red && names.Blue != names.Red;
+  return names;
+}
+
+std::wstring OutputName(const TBandNames& names, int saveFormat) {
+  return ReplaceFirstNoCase(names.Red, names.BandToken, saveFormat == 0 ? L"48.png" : L"48.tif");
+}
+
+std::wstring FileNamePart(const std::wstring& path) {
+#if defined(_WIN32)
+  const size_t at = path.find_last_of(L"\\/:");
+#else
+  const size_t at = path.find_last_of(L'/');
+#endif
+  return at == std::wstring::npos ? path : path.substr(at + 1);
+}
+
+std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds,
+                              const std::wstring& decimalSeparator) {
+  const auto segment = [&](const wchar_t* label, const wchar_t* blanks, double seconds) {
+    char number[64];
+    std::snprintf(number, sizeof number, "%.1f", seconds);
+    std::wstring text = std::wstring(L"\"") + label + L"\"" + blanks;
+    for (const char* c = number; *c; ++c) {
+      if (*c == '.') text += decimalSeparator;
+      else text += static_cast<wchar_t>(*c);
+    }
+    return text;
+  };
+  return segment(L"JP2:", L"   ", jp2Seconds) + L"   " + segment(L"PNG:", L"   ", pngSeconds) + L"   " +
+         segment(L"TIFF:", L"  ", tiffSeconds);
+}
+
+std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds) {
+  return FormatTimingText(jp2Seconds, pngSeconds, tiffSeconds, compositionPlatform::DecimalSeparator());
+}

@@ -1,0 +1,57 @@
+// The composite job: from one Sentinel-2 band file to a 48-bit RGB picture beside it.
+// Free of FreeImage.h and windows.h so that any layer can include it in any order.
+#pragma once
+#include <string>
+
+#include "JobHost.h"
+
+// Runs one whole job on the calling thread and returns once the user has dismissed its last
+// message. Reports everything through the host; raises nothing.
+void ProcessFile(JobHost& host, const std::wstring& fileName);
+
+// How a job ended, for callers that need more than the host saw (the console tool, tests).
+enum class TJobOutcome {
+  NoSuchFile,    // silent: not an existing file
+  NotJpeg2000,   // silent: FreeImage does not see JPEG 2000 in it
+  NotStarted,    // "Some source files missing"
+  NoSaveFormat,  // neither PNG nor TIFF chosen; no band was loaded
+  Failed,        // a band failed, or the job was aborted; nothing written
+  SaveFailed,    // "Error saving file: ..."
+  Saved,         // "Production of 48-bit ...  complete!"
+};
+TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName) noexcept;
+
+// The band files of a composite, derived from the name of any one of them.
+struct TBandNames {
+  bool Started = false;    // three distinct names were derived
+  std::wstring BandToken;  // "B04.jp2" (true colour) or "B08.jp2" (false colour)
+  std::wstring Red, Green, Blue;
+};
+TBandNames DeriveBandNames(const std::wstring& fileName);
+
+// The output path for save format 0 (PNG, "48.png") or 1 (TIFF, "48.tif").
+std::wstring OutputName(const TBandNames& names, int saveFormat);
+
+// Replaces the first match of pattern (ASCII letters matched in either case) with replacement.
+std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pattern,
+                                const std::wstring& replacement);
+
+// What follows the last path (or, on Windows, drive) delimiter.
+std::wstring FileNamePart(const std::wstring& path);
+
+// The tool tip after a save: "JP2:", "PNG:" and "TIFF:" with their seconds.
+std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds,
+                              const std::wstring& decimalSeparator);
+std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds);
+
+// Texts the job shows.
+namespace jobtext {
+inline const wchar_t* const kSaving = L"Saving...this will take some time!";
+inline const wchar_t* const kPngComplete = L"Production of 48-bit PNG  complete!";
+inline const wchar_t* const kTifComplete = L"Production of 48-bit TIF  complete!";
+inline const wchar_t* const kSaveError = L"Error saving file: ";
+inline const wchar_t* const kFinished = L"Finished";
+inline const wchar_t* const kFailed = L"Failed to process file: ";
+inline const wchar_t* const kMissing = L"Some source files missing";
+inline const wchar_t* const kNoFormat = L"No output format chosen: select PNG or TIFF";
+}  // namespace jobtext

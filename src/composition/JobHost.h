@@ -1,0 +1,20 @@
+// What the composite job asks of the window that runs it. The main window is one host, the
+// console tool another, and the tests record every call through a third.
+#pragma once
+#include <cstdint>
+#include <string>
+
+class JobHost {
+ public:
+  virtual ~JobHost() = default;
+  virtual void SetStatusText(const std::wstring& text) = 0;  // may hold a line feed
+  virtual std::wstring GetStatusText() = 0;
+  virtual void SetStatusHint(const std::wstring& text) = 0;  // the status line's tool tip
+  virtual void RepaintNow() = 0;                             // paint now, serve nothing else
+  virtual void ShowModalMessage(const std::wstring& text) = 0;
+  virtual void Beep() = 0;
+  virtual intptr_t BeginBusyCursor() = 0;  // returns the cursor to come back to
+  virtual void RestoreCursor(intptr_t cursor) = 0;
+  virtual int GetSaveFormat() = 0;  // 0 PNG, 1 TIFF, -1 none selected
+  virtual bool GetBeepWhenDone() = 0;
+};

@@ -1,0 +1,8 @@
+// UTF-8 at the edges of the program (native paths, console output). Wide strings are UTF-32
+// natively and UTF-16 on Windows. Bytes that are not UTF-8 map to U+DC80..U+DCFF and back, so
+// a native file name of any bytes survives the round trip.
+#pragma once
+#include <string>
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
