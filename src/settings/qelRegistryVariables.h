@@ -1,0 +1,145 @@
+// qelRegistryVariables: typed settings that live as REG_DWORD values in the program's own
+// registry key. A value reads what is stored when it is created (keeping its default when
+// nothing usable is there) and writes itself back when flushed or released. No registry
+// failure is ever reported or thrown: reads keep the default, failed writes are dropped.
+//
+// Where values live is decided once, at start-up, by qelRegistryVariablesInitialize():
+// HKEY_CURRENT_USER\Software\Korvane\<executable name without extension>, except for an
+// executable called veldamap.exe (any ASCII case), whose values live below
+// HKEY_LOCAL_MACHINE\Software\Mireton.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Module state: written by the start-up function only, read by every value at creation.
+extern std::wstring RegistryVendor;
+extern HKEY RegistryRoot;
+
+// Module start-up: applies the location rule to this process's executable. Shut-down puts the
+// initial state back; it has no registry effect.
+void qelRegistryVariablesInitialize();
+void qelRegistryVariablesFinalize();
+
+namespace qelRegistryLocation {
+// The pieces of the location rule, separate so that they can be checked without renaming
+// the executable.
+std::wstring OwnExecutablePath();
+// The part after the last '\' or ':'.
+std::wstring FileNamePart(const std::wstring& path);
+// The name with its last '.' and what follows removed ("my.tool.exe" -> "my.tool").
+std::wstring WithoutExtension(const std::wstring& fileName);
+// Sets RegistryVendor and RegistryRoot for a program started from exePath.
+void Apply(const std::wstring& exePath);
+// "\Software\" + vendor + "\" + the executable's name without extension.
+std::wstring ProfilePathFor(const std::wstring& vendor, const std::wstring& exePath);
+}  // namespace qelRegistryLocation
+
+// A named value in the program's key. Abstract: the subclasses know the value's type.
+class TRegistryVariable {
+ public:
+  TRegistryVariable(const TRegistryVariable&) = delete;
+  TRegistryVariable& operator=(const TRegistryVariable&) = delete;
+  // Deletes the stored value when DeletePending is set.
+  virtual ~TRegistryVariable();
+
+  // Writes the in-memory value now.
+  virtual void Flush() = 0;
+
+  bool DeletePending() const { return FDeletePending; }
+  void SetDeletePending(bool value) { FDeletePending = value; }
+
+  const std::wstring& KeyName() const { return FKeyName; }
+  const std::wstring& ProfilePath() const { return FProfilePath; }
+  HKEY RootKey() const { return FRootKey; }
+
+ protected:
+  // Records where the value lives, from the module state of this moment; no registry access.
+  explicit TRegistryVariable(const std::wstring& name);
+
+  // Reads the stored DWORD; false (and value untouched) when the key or a usable value is
+  // missing. Never creates the key.
+  bool ReadDword(DWORD& value) const;
+  // Writes the DWORD, creating the key when needed; a failure is dropped.
+  void WriteDword(DWORD value) const;
+
+ private:
+  bool FDeletePending = false;
+  std::wstring FKeyName;
+  std::wstring FProfilePath;
+  HKEY FRootKey;
+};
+
+class TRegistryBoolean : public TRegistryVariable {
+ public:
+  // Starts from the default and reads the stored value: any non-zero DWORD is true.
+  TRegistryBoolean(const std::wstring& name, bool value);
+  static std::unique_ptr<TRegistryBoolean> CreateValue(const std::wstring& name, bool value);
+  // Writes the value (0 or 1), then the base deletes it if DeletePending is set.
+  ~TRegistryBoolean() override;
+
+  void Flush() override;
+  bool Value() const { return FValue; }
+  void SetValue(bool value) { FValue = value; }
+
+ private:
+  bool FValue;
+};
+
+class TRegistryInteger : public TRegistryVariable {
+ public:
+  // Starts from the default and reads the stored value as a signed 32-bit number.
+  TRegistryInteger(const std::wstring& name, int32_t value);
+  static std::unique_ptr<TRegistryInteger> CreateValue(const std::wstring& name, int32_t value);
+  ~TRegistryInteger() override;
+
+  void Flush() override;
+  int32_t Value() const { return FValue; }
+  void SetValue(int32_t value) { FValue = value; }
+
+ private:
+  int32_t FValue;
+};
+
+class TForm;
+
+// Remembers a window's state, position and size in seven integer values, read when the
+// record is created (the window's current properties being the defaults) and written when it
+// is released. Release it while the window still exists: it reads the window then.
+class TRegistryFormInfo {
+ public:
+  explicit TRegistryFormInfo(TForm* AOwner);
+  // Value names prefixed with SubName + "/", so that several windows share one key.
+  TRegistryFormInfo(TForm* AOwner, const std::wstring& SubName);
+  TRegistryFormInfo(const TRegistryFormInfo&) = delete;
+  TRegistryFormInfo& operator=(const TRegistryFormInfo&) = delete;
+  // Captures the window and writes FormState, FormLeft, FormTop, FormWidth, FormHeight,
+  // FormClientWidth, FormClientHeight, in that order.
+  virtual ~TRegistryFormInfo();
+
+  // Captures the window and writes the seven values now.
+  void Flush();
+  // Moves the window to the stored left and top; no check against the screen.
+  void GetSavedLocationOnly();
+  // Applies the stored state, left, top, client width and client height.
+  void GetSavedPosition();
+  // Applies the stored client width and client height.
+  void GetSavedSizeOnly();
+  // The stored window state (low 8 bits of FormState): 0 normal, 1 minimised, 2 maximised.
+  int WindowState() const;
+
+ private:
+  void CreateValues(const std::wstring& prefix);
+  void Capture();
+
+  TForm* FOwner;
+  std::unique_ptr<TRegistryInteger> FClientHeight;
+  std::unique_ptr<TRegistryInteger> FClientWidth;
+  std::unique_ptr<TRegistryInteger> FWindowHeight;
+  std::unique_ptr<TRegistryInteger> FWindowLeft;
+  std::unique_ptr<TRegistryInteger> FWindowState;
+  std::unique_ptr<TRegistryInteger> FWindowTop;
+  std::unique_ptr<TRegistryInteger> FWindowWidth;
+};
