@@ -1,0 +1,105 @@
+// Band-file names, output names and the texts the job builds; no image is touched.
+#include <gtest/gtest.h>
+
+#include "CompositeJob.h"
+#include "TextCodec.h"
+
+namespace {
+const std::wstring kDir = L"/data/S2B_MSIL1C/GRANULE/IMG_DATA/";
+const std::wstring kStem = kDir + L"T33UUP_20250101T101021_";
+
+TEST(DeriveBandNames, AnyTrueColourBandGivesTheSameSet) {
+  for (const wchar_t* band : {L"B02.jp2", L"B03.jp2", L"B04.jp2"}) {
+    SCOPED_TRACE(band);
+    const TBandNames names = DeriveBandNames(kStem + band);
+    EXPECT_TRUE(names.Started);
+    EXPECT_EQ(names.BandToken, L"B04.jp2");
+    EXPECT_EQ(names.Red, kStem + L"B04.jp2");
+    EXPECT_EQ(names.Green, kStem + L"B03.jp2");
+    EXPECT_EQ(names.Blue, kStem + L"B02.jp2");
+    EXPECT_EQ(OutputName(names, 0), kStem + L"48.png");
+    EXPECT_EQ(OutputName(names, 1), kStem + L"48.tif");
+  }
+}
+
+TEST(DeriveBandNames, B08GivesFalseColourWritingToTheSameOutput) {
+  const TBandNames names = DeriveBandNames(kStem + L"B08.jp2");
+  EXPECT_TRUE(names.Started);
+  EXPECT_EQ(names.BandToken, L"B08.jp2");
+  EXPECT_EQ(names.Red, kStem + L"B08.jp2");
+  EXPECT_EQ(names.Green, kStem + L"B04.jp2");
+  EXPECT_EQ(names.Blue, kStem + L"B03.jp2");
+  EXPECT_EQ(OutputName(names, 1), OutputName(DeriveBandNames(kStem + L"B02.jp2"), 1));
+}
+
+TEST(DeriveBandNames, LetterCaseOfTheSuffixIsIgnoredAndReplacedByTheCanonicalOne) {
+  TBandNames names = DeriveBandNames(kStem + L"b03.JP2");
+  EXPECT_TRUE(names.Started);
+  EXPECT_EQ(names.Red, kStem + L"B04.jp2");
+  EXPECT_EQ(names.Green, kStem + L"B03.jp2");
+  EXPECT_EQ(names.Blue, kStem + L"B02.jp2");
+
+  names = DeriveBandNames(kStem + L"b08.Jp2");
+  EXPECT_EQ(names.BandToken, L"B08.jp2");
+  EXPECT_EQ(names.Red, kStem + L"b08.Jp2");  // the given name, unchanged
+  EXPECT_EQ(names.Green, kStem + L"B04.jp2");
+  EXPECT_EQ(OutputName(names, 0), kStem + L"48.png");
+}
+
+TEST(DeriveBandNames, OnlyTheFirstOccurrenceInTheWholePathIsReplaced) {
+  // A folder carrying a band suffix is changed instead of the file name.
+  const std::wstring dir = L"/tiles/B03.jp2/";
+  const TBandNames names = DeriveBandNames(dir + L"T33UUP_B02.jp2");
+  EXPECT_TRUE(names.Started);
+  EXPECT_EQ(names.Red, L"/tiles/B04.jp2/T33UUP_B04.jp2");
+  EXPECT_EQ(names.Green, L"/tiles/B03.jp2/T33UUP_B04.jp2");
+  EXPECT_EQ(names.Blue, L"/tiles/B02.jp2/T33UUP_B04.jp2");
+  EXPECT_EQ(OutputName(names, 1), L"/tiles/48.tif/T33UUP_B04.jp2");
+}
+
+TEST(DeriveBandNames, NamesWithoutABandSuffixDoNotStart) {
+  for (const wchar_t* name : {L"/data/T33UUP_B05.jp2", L"/data/T33UUP_B04.j2k", L"/data/B04jp2", L"/data/TCI.jp2",
+                              L"B0.jp2", L""}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(DeriveBandNames(name).Started);
+  }
+  EXPECT_TRUE(DeriveBandNames(L"B02.jp2").Started);  // the bare suffix is enough
+}
+
+TEST(ReplaceFirstNoCase, MatchesAsciiLettersInEitherCaseOnly) {
+  EXPECT_EQ(ReplaceFirstNoCase(L"aB02.JP2b02.jp2", L"b02.jp2", L"X"), L"aXb02.jp2");
+  EXPECT_EQ(ReplaceFirstNoCase(L"abc", L"abcd", L"X"), L"abc");
+  EXPECT_EQ(ReplaceFirstNoCase(L"abc", L"", L"X"), L"abc");
+  EXPECT_EQ(ReplaceFirstNoCase(L"\u00e4B02.jp2", L"b02.JP2", L"B04.jp2"), L"\u00e4B04.jp2");
+}
+
+TEST(FileNamePart, FollowsTheLastDelimiter) {
+  EXPECT_EQ(FileNamePart(L"/a/b/T_B03.jp2"), L"T_B03.jp2");
+  EXPECT_EQ(FileNamePart(L"T_B03.jp2"), L"T_B03.jp2");
+  EXPECT_EQ(FileNamePart(L"/a/b/"), L"");
+#if defined(_WIN32)
+  EXPECT_EQ(FileNamePart(L"C:\\tiles\\x/T_B03.jp2"), L"T_B03.jp2");
+  EXPECT_EQ(FileNamePart(L"C:T_B03.jp2"), L"T_B03.jp2");
+#endif
+}
+
+TEST(FormatTimingText, ThreeSegmentsWithTheirBlanksAndOneDecimal) {
+  EXPECT_EQ(FormatTimingText(25.04, 0.0, 8.66, L"."), L"\"JP2:\"   25.0   \"PNG:\"   0.0   \"TIFF:\"  8.7");
+  EXPECT_EQ(FormatTimingText(1234.56, 16.0, 0.0, L","), L"\"JP2:\"   1234,6   \"PNG:\"   16,0   \"TIFF:\"  0,0");
+  EXPECT_EQ(FormatTimingText(0.0, 0.0, 0.0, L"\u066b"), L"\"JP2:\"   0\u066b0   \"PNG:\"   0\u066b0   \"TIFF:\"  0\u066b0");
+#if !defined(_WIN32)
+  EXPECT_EQ(FormatTimingText(2.25, 0.0, 0.0), L"\"JP2:\"   2.2   \"PNG:\"   0.0   \"TIFF:\"  0.0");
+#endif
+}
+
+TEST(TextCodec, RoundTripsTextAndStrayBytes) {
+  const std::wstring text = L"B\u00e4nder \u6e2c\u8a66 \U0001F6F0.jp2";
+  EXPECT_EQ(ToUtf8(text), "B\xc3\xa4nder \xe6\xb8\xac\xe8\xa9\xa6 \xf0\x9f\x9b\xb0.jp2");
+  EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
+  // Native file names may hold any bytes: overlong forms, lone continuations, cut sequences.
+  for (const std::string& bytes : {std::string("a\xff\xfe" "b"), std::string("\xc0\xaf"), std::string("x\xe6\xb8"),
+                                  std::string("\xed\xa0\x80"), std::string("\x80")}) {
+    EXPECT_EQ(ToUtf8(FromUtf8(bytes)), bytes);
+  }
+}
+}  // namespace

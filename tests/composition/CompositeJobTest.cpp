@@ -1,0 +1,451 @@
+// Whole jobs on generated band files: what the user sees and hears, in order, and every
+// sample of what is written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "BandMerge.h"
+#include "CompositeJob.h"
+#include "FreeImageSession.h"
+#include "ImageFiles.h"
+#include "RecordingHost.h"
+#include "SampleValues.h"
+#include "TestEnv.h"
+#include "TextCodec.h"
+#include "qelUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+class ImageEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    qelUtilsInitialize();
+    FSession = new FreeImageSession;
+  }
+  void TearDown() override {
+    delete FSession;
+    qelUtilsFinalize();
+  }
+
+ private:
+  FreeImageSession* FSession = nullptr;
+};
+[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new ImageEnvironment);
+
+const std::string kStem = sample::kStem;
+
+std::wstring Wide(const fs::path& path) {
+#if defined(_WIN32)
+  return path.wstring();
+#else
+  return FromUtf8(path.string());
+#endif
+}
+
+TBitmap Load(const fs::path& path) {
+  const std::wstring name = Wide(path);
+  return LoadImageFile(GetImageFileType(name), name);
+}
+
+// A fresh folder per test, holding copies of the chosen generated bands.
+class JobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(testenv::TestData().empty()) << "BANDWEAVE_TEST_DATA is not set";
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    FDir = fs::temp_directory_path() / (std::string("bandweave-job-") + info->test_suite_name() + "-" + info->name());
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+  }
+  void TearDown() override {
+    compositionTesting::SetConvertHook(nullptr);
+    compositionTesting::SetChannelHook(nullptr);
+    std::error_code ignored;
+    fs::remove_all(FDir, ignored);
+  }
+
+  void CopyBands(const std::string& set, std::initializer_list<const char*> bands, const fs::path& to = {}) {
+    const fs::path target = to.empty() ? FDir : to;
+    for (const char* band : bands) {
+      const fs::path source = testenv::TestData() / set / (kStem + band + ".jp2");
+      ASSERT_TRUE(fs::exists(source)) << source << " missing: run scripts/make-testdata.sh";
+      fs::copy_file(source, target / (kStem + band + ".jp2"), fs::copy_options::overwrite_existing);
+    }
+  }
+  fs::path Band(const char* band) const { return FDir / (kStem + band + ".jp2"); }
+  fs::path Output(const char* extension) const { return FDir / (kStem + "48." + extension); }
+  std::wstring DroppedName(const char* band) const { return FileNamePart(Wide(Band(band))); }
+
+  // Everything in the folder apart from the band files.
+  std::vector<std::string> Written() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(FDir))
+      if (entry.path().extension() != ".jp2") names.push_back(entry.path().filename().string());
+    return names;
+  }
+
+  fs::path FDir;
+  RecordingHost FHost;
+};
+
+using Calls = std::vector<std::wstring>;
+
+const Calls kAnnounceAll = {L"status: Processing red", L"repaint", L"status: Processing green", L"repaint",
+                            L"status: Processing blue", L"repaint"};
+
+Calls Join(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Calls FailureEnd(const std::wstring& droppedName) {
+  return {L"status: Saving...this will take some time!", L"repaint", L"status: Failed to process file: " + droppedName,
+          L"beep", L"box: Failed to process file: " + droppedName, L"restore"};
+}
+
+// Every sample of the written composite against the generated bands: codes of the red,
+// green and blue band files, and the size of each.
+struct TSource {
+  int BandCode;
+  unsigned Width, Height;
+};
+void ExpectComposite(const fs::path& file, TSource red, TSource green, TSource blue) {
+  TBitmap image = Load(file);
+  ASSERT_TRUE(image) << file;
+  ASSERT_EQ(FreeImage_GetImageType(image.get()), FIT_RGB16);
+  ASSERT_EQ(FreeImage_GetWidth(image.get()), red.Width);
+  ASSERT_EQ(FreeImage_GetHeight(image.get()), red.Height);
+  // Outside a smaller merged band its word keeps the base band's value.
+  const auto expected = [&](const TSource& source, unsigned x, unsigned line) {
+    if (x >= source.Width || line >= source.Height) return sample::Value(red.BandCode, x, red.Height - 1 - line);
+    return sample::Value(source.BandCode, x, source.Height - 1 - line);
+  };
+  int mismatches = 0;
+  for (unsigned line = 0; line < red.Height && mismatches < 5; ++line) {
+    const auto* pixels = reinterpret_cast<const FIRGB16*>(FreeImage_GetScanLine(image.get(), static_cast<int>(line)));
+    for (unsigned x = 0; x < red.Width && mismatches < 5; ++x) {
+      const FIRGB16 want{expected(red, x, line), expected(green, x, line), expected(blue, x, line)};
+      if (pixels[x].red != want.red || pixels[x].green != want.green || pixels[x].blue != want.blue) {
+        ++mismatches;
+        ADD_FAILURE() << "pixel " << x << "," << line << ": " << pixels[x].red << "/" << pixels[x].green << "/"
+                      << pixels[x].blue << ", expected " << want.red << "/" << want.green << "/" << want.blue;
+      }
+    }
+  }
+}
+
+// --- Successful jobs -------------------------------------------------------------------
+
+TEST_F(JobTest, TiffFromGreenBandHoldsEveryBandInItsWordWithTwoBeeps) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  FHost.SaveFormat = 1;
+  FHost.BeepWhenDone = true;
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Saved);
+
+  const std::wstring complete = L"Production of 48-bit TIF  complete!";
+  EXPECT_EQ(FHost.Visible(),
+            Join({{L"busy"}, kAnnounceAll,
+                  {L"status: Saving...this will take some time!", L"repaint", L"beep", L"status: " + complete,
+                   L"repaint", L"beep", L"box: " + complete, L"status: Finished", L"hint", L"repaint", L"restore"}}));
+  EXPECT_EQ(FHost.Status, L"Finished");
+  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  EXPECT_EQ(Written(), std::vector<std::string>{kStem + "48.tif"});
+}
+
+TEST_F(JobTest, PngWithoutBeepAndItsTimingText) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  FHost.SaveFormat = 0;
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Saved);
+
+  const std::wstring complete = L"Production of 48-bit PNG  complete!";
+  EXPECT_EQ(FHost.Visible(), Join({{L"busy"}, kAnnounceAll,
+                                   {L"status: Saving...this will take some time!", L"repaint",
+                                    L"status: " + complete, L"repaint", L"repaint", L"box: " + complete,
+                                    L"status: Finished", L"hint", L"repaint", L"restore"}}));
+  EXPECT_EQ(FHost.Count(L"beep"), 0);
+  // The format not chosen reads 0.0; the other two are real durations.
+  const std::wstring hint = FHost.Hint;
+  EXPECT_EQ(hint.rfind(L"\"JP2:\"   ", 0), 0u) << ToUtf8(hint);
+  EXPECT_NE(hint.find(L"   \"PNG:\"   "), std::wstring::npos) << ToUtf8(hint);
+  EXPECT_EQ(hint.substr(hint.size() - 12), L"\"TIFF:\"  0.0") << ToUtf8(hint);
+  ExpectComposite(Output("png"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  EXPECT_EQ(Written(), std::vector<std::string>{kStem + "48.png"});
+}
+
+TEST_F(JobTest, FalseColourFromB08) {
+  CopyBands("tile", {"B03", "B04", "B08"});
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B08"))), TJobOutcome::Saved);
+  ExpectComposite(Output("tif"), {8, 300, 200}, {4, 300, 200}, {3, 300, 200});
+}
+
+TEST_F(JobTest, TinyBandsAndAFolderNameOutsideAscii) {
+  const fs::path dir = FDir / fs::u8path("B\xc3\xa4nder \xe6\xb8\xac\xe8\xa9\xa6");
+  fs::create_directories(dir);
+  CopyBands("tiny", {"B02", "B03", "B04"}, dir);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(dir / (kStem + "B02.jp2"))), TJobOutcome::Saved);
+  ExpectComposite(dir / (kStem + "48.tif"), {4, 3, 2}, {3, 3, 2}, {2, 3, 2});
+}
+
+TEST_F(JobTest, MergedBandsOfOtherSizesFillOnlyWhereTheyOverlap) {
+  // Red 300 x 200 makes the Composite; green is 150 x 100, blue 320 x 240.
+  CopyBands("mixed", {"B02", "B03", "B04"});
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Saved);
+  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 150, 100}, {2, 320, 240});
+}
+
+TEST_F(JobTest, RepeatedJobsOverwriteTheOutput) {
+  CopyBands("tile", {"B02", "B03", "B04", "B08"});
+  for (const char* band : {"B08", "B02"}) {
+    RecordingHost host;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band(band))), TJobOutcome::Saved);
+  }
+  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  EXPECT_EQ(Written(), std::vector<std::string>{kStem + "48.tif"});
+}
+
+// --- Jobs that end silently or before loading -------------------------------------------
+
+TEST_F(JobTest, NoSuchFileOrAFolderDoesNothingVisible) {
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::NoSuchFile);
+  fs::create_directories(FDir / (kStem + "B04.jp2"));
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::NoSuchFile);
+  EXPECT_EQ(RunCompositeJob(FHost, L""), TJobOutcome::NoSuchFile);
+  EXPECT_TRUE(FHost.Calls.empty());
+}
+
+TEST_F(JobTest, AFileThatIsNotJpeg2000OnlyTurnsTheCursorAndBack) {
+  CopyBands("tile", {"B02", "B04"});
+  // A PNG wearing the green band's name.
+  TBitmap png(FreeImage_AllocateT(FIT_UINT16, 4, 4));
+  ASSERT_TRUE(SaveImageFile(FIF_PNG, png.get(), Wide(Band("B03")), 0));
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::NotJpeg2000);
+  std::ofstream(FDir / "empty_B03.jp2").close();
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "empty_B03.jp2")), TJobOutcome::NotJpeg2000);
+  EXPECT_EQ(FHost.Calls, (Calls{L"busy", L"restore", L"busy", L"restore"}));
+}
+
+TEST_F(JobTest, NameWithoutBandSuffixReportsMissingSourcesWithOneBeep) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  const fs::path odd = FDir / "T33UUP_TCI.jp2";
+  fs::copy_file(Band("B03"), odd);
+  FHost.Hint = L"earlier";
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(odd)), TJobOutcome::NotStarted);
+  EXPECT_EQ(FHost.Calls, (Calls{L"busy", L"status: Some source files missing", L"beep",
+                                L"box: Some source files missing", L"restore"}));
+  EXPECT_EQ(FHost.Hint, L"earlier");
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(JobTest, NoFormatChosenSaysSoBeforeLoadingAnything) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  FHost.SaveFormat = -1;
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::NoSaveFormat);
+  const std::wstring text = L"No output format chosen: select PNG or TIFF";
+  EXPECT_EQ(FHost.Calls, (Calls{L"busy", L"status: " + text, L"repaint", L"beep", L"box: " + text, L"restore"}));
+  EXPECT_TRUE(Written().empty());
+}
+
+// --- Bands that fail ---------------------------------------------------------------------
+
+TEST_F(JobTest, MissingGreenOrBlueFailsAndWritesNothing) {
+  CopyBands("tile", {"B02", "B04"});
+  FHost.Hint = L"earlier";
+  FHost.BeepWhenDone = true;  // the failure beeps once whatever the setting
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Failed);
+  EXPECT_EQ(FHost.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"status: Processing green",
+                                L"repaint", L"box: Error loading green", L"status: Processing blue", L"repaint"},
+                               FailureEnd(DroppedName("B04"))}));
+  EXPECT_EQ(FHost.Hint, L"earlier");
+
+  fs::remove(Band("B02"));
+  CopyBands("tile", {"B03"});
+  RecordingHost host;
+  EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Failed);
+  EXPECT_EQ(host.Calls, Join({{L"busy"}, kAnnounceAll, {L"box: Error loading blue"}, FailureEnd(DroppedName("B03"))}));
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(JobTest, MissingRedLetsGreenBecomeTheBaseAndStillFails) {
+  CopyBands("tile", {"B02", "B03"});
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B02"))), TJobOutcome::Failed);
+  EXPECT_EQ(FHost.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"box: Error loading red",
+                                L"status: Processing green", L"repaint", L"status: Processing blue", L"repaint"},
+                               FailureEnd(DroppedName("B02"))}));
+  EXPECT_TRUE(Written().empty());
+}
+
+// Conversion and channel failures come through the seams: every real band file converts.
+int gConversions = 0;
+int gFailConversion = 0;  // which conversion fails (1 red, 2 green, 3 blue), 0 none
+FIBITMAP* FailingConvert(FIBITMAP* image, FREE_IMAGE_TYPE type, BOOL scale) {
+  if (++gConversions == gFailConversion) return nullptr;
+  return FreeImage_ConvertToType(image, type, scale);
+}
+FIBITMAP* NoChannel(FIBITMAP*, FREE_IMAGE_COLOR_CHANNEL) { return nullptr; }
+FIBITMAP* ThrowingConvert(FIBITMAP* image, FREE_IMAGE_TYPE type, BOOL scale) {
+  if (++gConversions == 3) throw std::bad_alloc();
+  return FreeImage_ConvertToType(image, type, scale);
+}
+
+TEST_F(JobTest, MergedBandThatDoesNotConvertIsNotCountedAsDone) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  gConversions = 0;
+  gFailConversion = 2;
+  compositionTesting::SetConvertHook(FailingConvert);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Failed);
+  EXPECT_EQ(FHost.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"status: Processing green",
+                                L"repaint", L"box: Error converting green", L"box: Error converting to grey",
+                                L"status: Processing blue", L"repaint"},
+                               FailureEnd(DroppedName("B03"))}));
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(JobTest, MergedBandWhoseChannelCannotBeTakenIsNotCountedAsDone) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  compositionTesting::SetChannelHook(NoChannel);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Failed);
+  EXPECT_EQ(FHost.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"status: Processing green",
+                                L"repaint", L"box: Error converting to grey", L"status: Processing blue", L"repaint",
+                                L"box: Error converting to grey"},
+                               FailureEnd(DroppedName("B03"))}));
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(JobTest, BaseBandThatDoesNotConvertPassesTheBaseToGreen) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  gConversions = 0;
+  gFailConversion = 1;
+  compositionTesting::SetConvertHook(FailingConvert);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Failed);
+  EXPECT_EQ(FHost.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"box: Error converting red",
+                                L"status: Processing green", L"repaint", L"status: Processing blue", L"repaint"},
+                               FailureEnd(DroppedName("B04"))}));
+  EXPECT_EQ(gConversions, 3);
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(JobTest, LibraryThatThrowsStillGivesTheCursorBackAndSaysSo) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  gConversions = 0;
+  compositionTesting::SetConvertHook(ThrowingConvert);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Failed);
+  const std::wstring failed = L"Failed to process file: " + DroppedName("B03");
+  EXPECT_EQ(FHost.Calls, Join({{L"busy"}, kAnnounceAll,
+                               {L"restore", L"status: " + failed, L"repaint", L"beep", L"box: " + failed}}));
+  EXPECT_TRUE(Written().empty());
+}
+
+// --- Saving that fails ---------------------------------------------------------------------
+
+TEST_F(JobTest, FailedSaveNamesTheOutputAndLeavesNothingBehind) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  // A folder where the output belongs: no library call can write over it, whoever we run as.
+  fs::create_directories(Output("tif"));
+  FHost.BeepWhenDone = true;
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B02"))), TJobOutcome::SaveFailed);
+  const std::wstring error = L"Error saving file: " + Wide(Output("tif"));
+  EXPECT_EQ(FHost.Visible(),
+            Join({{L"busy"}, kAnnounceAll,
+                  {L"status: Saving...this will take some time!", L"repaint", L"beep",
+                   L"status: Production of 48-bit TIF  complete!", L"status: " + error, L"repaint", L"beep",
+                   L"box: " + error, L"status: Finished", L"hint", L"repaint", L"restore"}}));
+  EXPECT_EQ(Written(), std::vector<std::string>{kStem + "48.tif"});  // the folder, nothing else
+  EXPECT_TRUE(fs::is_directory(Output("tif")));
+}
+
+TEST_F(JobTest, UnwritableFolderFailsThePngSave) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  fs::create_directories(Output("png"));
+  FHost.SaveFormat = 0;
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::SaveFailed);
+  EXPECT_EQ(FHost.Status, L"Finished");
+  EXPECT_EQ(FHost.Count(L"box: Error saving file: " + Wide(Output("png"))), 1);
+  EXPECT_NE(FHost.Hint.find(L"\"TIFF:\"  0"), std::wstring::npos);
+}
+
+TEST_F(JobTest, AnEarlierGoodOutputSurvivesAFailedJob) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Saved);
+  const auto size = fs::file_size(Output("tif"));
+  fs::remove(Band("B02"));
+  RecordingHost host;
+  EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Failed);
+  EXPECT_EQ(fs::file_size(Output("tif")), size);
+  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+}
+
+// --- Real ESA band files ---------------------------------------------------------------------
+
+fs::path RealSet(const char* folder) {
+  if (testenv::RealData().empty()) return {};
+  const fs::path path = testenv::RealData() / folder;
+  return fs::exists(path) ? path : fs::path();
+}
+
+// Runs a job on copies of real red, green and blue files (copied under the names given) and
+// compares every sample of the composite with the bands as FreeImage loads them.
+void ExpectRealComposite(const fs::path& dir, const std::wstring& dropped, const fs::path& output,
+                         const fs::path& redFile, const fs::path& greenFile, const fs::path& blueFile) {
+  RecordingHost host;
+  ASSERT_EQ(RunCompositeJob(host, dropped), TJobOutcome::Saved);
+  TBitmap composite = Load(output);
+  ASSERT_TRUE(composite);
+  TBitmap red = Load(dir / redFile), green = Load(dir / greenFile), blue = Load(dir / blueFile);
+  ASSERT_TRUE(red && green && blue);
+  ASSERT_EQ(FreeImage_GetImageType(red.get()), FIT_UINT16);
+  const unsigned width = FreeImage_GetWidth(red.get()), height = FreeImage_GetHeight(red.get());
+  ASSERT_EQ(FreeImage_GetWidth(composite.get()), width);
+  ASSERT_EQ(FreeImage_GetHeight(composite.get()), height);
+  long mismatches = 0, nonZero = 0;
+  for (unsigned y = 0; y < height; ++y) {
+    const auto* out = reinterpret_cast<const FIRGB16*>(FreeImage_GetScanLine(composite.get(), static_cast<int>(y)));
+    const auto* r = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(red.get(), static_cast<int>(y)));
+    const auto* g = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(green.get(), static_cast<int>(y)));
+    const auto* b = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(blue.get(), static_cast<int>(y)));
+    for (unsigned x = 0; x < width; ++x) {
+      mismatches += out[x].red != r[x] || out[x].green != g[x] || out[x].blue != b[x];
+      nonZero += r[x] != 0 && g[x] != 0 && b[x] != 0 && (r[x] != g[x] || g[x] != b[x]);
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_GT(nonZero, static_cast<long>(width) * height / 4);  // real, distinct bands, not blanks
+}
+
+TEST_F(JobTest, RealL1cBandsMergeEverySampleUnchanged) {
+  const fs::path real = RealSet("l1c_T19UDP_20170729_aws_layout");
+  if (real.empty()) GTEST_SKIP() << "real ESA files absent";
+  // The lossless 15-bit JPEG 2000 bands under their plain names B02.jp2 ... B04.jp2.
+  for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) fs::copy_file(real / "preview" / band, FDir / band);
+  ExpectRealComposite(FDir, Wide(FDir / "B02.jp2"), FDir / "48.tif", "B04.jp2", "B03.jp2", "B02.jp2");
+}
+
+TEST_F(JobTest, RealEsaEncodedBandsMergeEverySampleUnchanged) {
+  const fs::path real = RealSet("l2a_T29UNU_20221005_unmodified");
+  if (real.empty()) GTEST_SKIP() << "real ESA files absent";
+  // L2A names end in _B04_60m.jp2, which carry no band suffix the job knows: nothing starts.
+  const std::string stem = "T29UNU_20221005T115411_";
+  fs::copy_file(real / (stem + "B03_60m.jp2"), FDir / (stem + "B03_60m.jp2"));
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / (stem + "B03_60m.jp2"))), TJobOutcome::NotStarted);
+  // Renamed, the Kakadu-encoded bands as ESA ships them go through.
+  for (const char* band : {"B02", "B03", "B04"})
+    fs::copy_file(real / (stem + band + "_60m.jp2"), FDir / (stem + band + ".jp2"));
+  ExpectRealComposite(FDir, Wide(FDir / (stem + "B04.jp2")), FDir / (stem + "48.tif"), stem + "B04.jp2",
+                      stem + "B03.jp2", stem + "B02.jp2");
+}
+
+TEST_F(JobTest, RealTiffNamedJp2IsRefusedSilently) {
+  const fs::path real = RealSet("l1c_T19UDP_20170729_aws_layout");
+  if (real.empty()) GTEST_SKIP() << "real ESA files absent";
+  // The top-level B0x.jp2 of this set are GeoTIFFs that only carry the JPEG 2000 name.
+  for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) fs::copy_file(real / band, FDir / band);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "B03.jp2")), TJobOutcome::NotJpeg2000);
+  EXPECT_EQ(FHost.Calls, (Calls{L"busy", L"restore"}));
+}
+}  // namespace
