@@ -1,0 +1,512 @@
+#include "Forms.h"
+
+#include <commctrl.h>
+
+#include "Dialogs.h"
+
+TApplication* Application = nullptr;
+TScreen* Screen = nullptr;
+
+// ---------------------------------------------------------------------------------------- DPI
+
+namespace {
+// Entry points that Windows 7 lacks: looked up, never linked, so the program still starts there.
+template <class F>
+F UserEntry(const char* name) {
+  HMODULE m = GetModuleHandleW(L"user32.dll");
+  return m ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
+}
+
+int DeviceDpi() {
+  HDC dc = GetDC(nullptr);
+  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+void AdjustRectForDpi(RECT* r, DWORD style, DWORD exStyle, int dpi) {
+  using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  static Fn fn = UserEntry<Fn>("AdjustWindowRectExForDpi");
+  if (fn && fn(r, style, FALSE, exStyle, static_cast<UINT>(dpi))) return;
+  AdjustWindowRectEx(r, style, FALSE, exStyle);
+}
+
+bool IconTitleFont(LOGFONTW* lf, int dpi) {
+  using Fn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+  static Fn fn = UserEntry<Fn>("SystemParametersInfoForDpi");
+  if (fn && fn(SPI_GETICONTITLELOGFONT, sizeof *lf, lf, 0, static_cast<UINT>(dpi))) return true;
+  if (!SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof *lf, lf, 0)) return false;
+  // The plain call answers for the system DPI.
+  lf->lfHeight = MulDiv(lf->lfHeight, dpi, SystemDpi());
+  return true;
+}
+}  // namespace
+
+int ScaleForDpi(int Value, int Dpi) { return MulDiv(Value, Dpi, 96); }
+
+int SystemDpi() {
+  using Fn = UINT(WINAPI*)();
+  static Fn fn = UserEntry<Fn>("GetDpiForSystem");
+  if (fn) {
+    UINT d = fn();
+    if (d) return static_cast<int>(d);
+  }
+  return DeviceDpi();
+}
+
+int DpiForWindow(HWND Wnd) {
+  using Fn = UINT(WINAPI*)(HWND);
+  static Fn fn = UserEntry<Fn>("GetDpiForWindow");
+  if (fn && Wnd) {
+    UINT d = fn(Wnd);
+    if (d) return static_cast<int>(d);
+  }
+  return SystemDpi();
+}
+
+void EnablePerMonitorDpiAwareness() {
+  using CtxFn = BOOL(WINAPI*)(HANDLE);
+  if (auto fn = UserEntry<CtxFn>("SetProcessDpiAwarenessContext")) {
+    if (fn(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4))) || fn(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3))))
+      return;
+    if (GetLastError() == ERROR_ACCESS_DENIED) return;  // already set (manifest)
+  }
+  if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
+    using Fn = HRESULT(WINAPI*)(int);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
+    HRESULT hr = fn ? fn(2) : E_NOTIMPL;
+    // shcore stays loaded: the process keeps using it.
+    if (SUCCEEDED(hr) || hr == E_ACCESSDENIED) return;
+  }
+  using OldFn = BOOL(WINAPI*)();
+  if (auto fn = UserEntry<OldFn>("SetProcessDPIAware")) fn();
+}
+
+// ---------------------------------------------------------------------------------------- TForm
+
+TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
+  FVisible = false;
+  FParentShowHint = false;
+  ApplyFont();
+}
+
+TForm::~TForm() {
+  DestroyHandle();
+  if (FOwnFont) DeleteObject(FOwnFont);
+}
+
+void TForm::AfterConstruction() {
+  if (FCreated) return;
+  FCreated = true;
+  if (!OnCreate) return;
+  try {
+    OnCreate(this);
+  } catch (const std::exception& e) {
+    if (Application) Application->HandleException(&e);
+  } catch (...) {
+    if (Application) Application->HandleException(nullptr);
+  }
+}
+
+void TForm::BeforeDestruction() {
+  if (Destroying()) return;
+  if (OnDestroy) {
+    try {
+      OnDestroy(this);
+    } catch (const std::exception& e) {
+      if (Application) Application->HandleException(&e);
+    } catch (...) {
+      if (Application) Application->HandleException(nullptr);
+    }
+  }
+  TWinControl::BeforeDestruction();
+}
+
+void TForm::Loaded() {
+  TWinControl::Loaded();
+  // The layout is at PixelsPerInch; lay it out for the screen it will appear on.
+  int dpi = FHandle ? DpiForWindow(FHandle) : SystemDpi();
+  if (dpi != FCurrentPPI) ScaleForPPI(dpi);
+}
+
+void TForm::ScaleForPPI(int NewPPI) {
+  if (NewPPI <= 0 || NewPPI == FCurrentPPI) return;
+  int old = FCurrentPPI;
+  FScaling = true;
+  std::vector<TWinControl*> todo;
+  for (TControl* c : FControls)
+    if (auto* w = dynamic_cast<TWinControl*>(c)) todo.push_back(w);
+  while (!todo.empty()) {
+    TWinControl* w = todo.back();
+    todo.pop_back();
+    w->SetBounds(MulDiv(w->Left(), NewPPI, old), MulDiv(w->Top(), NewPPI, old), MulDiv(w->Width(), NewPPI, old),
+                 MulDiv(w->Height(), NewPPI, old));
+    for (int i = 0; i < w->ControlCount(); ++i)
+      if (auto* cw = dynamic_cast<TWinControl*>(w->Controls(i))) todo.push_back(cw);
+  }
+  FCurrentPPI = NewPPI;
+  FClientWidth = MulDiv(ClientWidth(), NewPPI, old);
+  FClientHeight = MulDiv(ClientHeight(), NewPPI, old);
+  ApplyFont();
+  ApplyClientSize();
+  FScaling = false;
+}
+
+void TForm::SetDesignedFont(const std::wstring& FaceName, int Height) {
+  FFontName = FaceName;
+  FFontHeight = Height;
+  ApplyFont();
+}
+
+void TForm::SetDesktopFont(bool Value) {
+  FDesktopFont = Value;
+  ApplyFont();
+}
+
+void TForm::ApplyFont() {
+  LOGFONTW lf{};
+  if (!FDesktopFont || !IconTitleFont(&lf, FCurrentPPI)) {
+    lf = LOGFONTW{};
+    lf.lfHeight = ScaleForDpi(FFontHeight, FCurrentPPI);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(lf.lfFaceName, FFontName.c_str(), LF_FACESIZE);
+  }
+  HFONT f = CreateFontIndirectW(&lf);
+  if (!f) return;
+  HFONT old = FOwnFont;
+  FOwnFont = f;
+  SetFont(f);
+  if (old) DeleteObject(old);
+}
+
+void TForm::CreateParams(TCreateParams& Params) {
+  TWinControl::CreateParams(Params);
+  Params.WinClassName = L"TForm";
+  Params.Menu = nullptr;
+  Params.WndParent = nullptr;
+  Params.Style = WS_CLIPCHILDREN;
+  Params.ExStyle = WS_EX_CONTROLPARENT;
+  if (FBorderStyle == bsDialog) {
+    Params.Style |= WS_CAPTION | WS_SYSMENU;
+    Params.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+  } else {
+    Params.Style |= WS_OVERLAPPEDWINDOW;
+  }
+  // The first form made is the main form; it may get its window before CreateForm returns.
+  if (Application && Application->MainFormOnTaskBar() &&
+      (!Application->MainForm() || Application->MainForm() == this))
+    Params.ExStyle |= WS_EX_APPWINDOW;
+  RECT r{0, 0, FClientWidth, FClientHeight};
+  AdjustRectForDpi(&r, Params.Style, Params.ExStyle, FCurrentPPI);
+  Params.Width = r.right - r.left;
+  Params.Height = r.bottom - r.top;
+  if (FPosition == poDefaultPosOnly) {
+    // The window system picks where a new top-level window goes.
+    Params.X = CW_USEDEFAULT;
+    Params.Y = CW_USEDEFAULT;
+  } else {
+    Params.X = FLeft;
+    Params.Y = FTop;
+  }
+}
+
+void TForm::CreatedWnd() {
+  FToolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FHandle, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+  if (FToolTip) SendMessageW(FToolTip, TTM_SETMAXTIPWIDTH, 0, ScaleForDpi(480, FCurrentPPI));  // lets tips break lines
+  RECT w{};
+  GetWindowRect(FHandle, &w);
+  FLeft = w.left;
+  FTop = w.top;
+  FWidth = w.right - w.left;
+  FHeight = w.bottom - w.top;
+  RECT c{};
+  GetClientRect(FHandle, &c);
+  FLastClientW = c.right;
+  FLastClientH = c.bottom;
+  // The window may have landed on a monitor of another DPI than the one we guessed.
+  int dpi = DpiForWindow(FHandle);
+  if (dpi != FCurrentPPI && !Loading()) ScaleForPPI(dpi);
+}
+
+void TForm::DestroyWnd() {
+  if (FHandle) {
+    // Keep the last placement: a form without window still answers Left, Top, ...
+    RECT w{};
+    if (GetWindowRect(FHandle, &w)) {
+      FLeft = w.left;
+      FTop = w.top;
+      FWidth = w.right - w.left;
+      FHeight = w.bottom - w.top;
+    }
+    RECT c{};
+    if (GetClientRect(FHandle, &c)) {
+      FClientWidth = c.right;
+      FClientHeight = c.bottom;
+    }
+    FWindowState = WindowState();
+  }
+  if (FToolTip) {
+    DestroyWindow(FToolTip);
+    FToolTip = nullptr;
+  }
+  TWinControl::DestroyWnd();
+}
+
+int TForm::Left() const {
+  if (!FHandle) return FLeft;
+  if (IsIconic(FHandle)) {
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    if (GetWindowPlacement(FHandle, &wp)) return wp.rcNormalPosition.left;
+  }
+  RECT r{};
+  GetWindowRect(FHandle, &r);
+  return r.left;
+}
+
+int TForm::Top() const {
+  if (!FHandle) return FTop;
+  if (IsIconic(FHandle)) {
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    if (GetWindowPlacement(FHandle, &wp)) return wp.rcNormalPosition.top;
+  }
+  RECT r{};
+  GetWindowRect(FHandle, &r);
+  return r.top;
+}
+
+int TForm::Width() const {
+  if (!FHandle) return FWidth;
+  RECT r{};
+  GetWindowRect(FHandle, &r);
+  return r.right - r.left;
+}
+
+int TForm::Height() const {
+  if (!FHandle) return FHeight;
+  RECT r{};
+  GetWindowRect(FHandle, &r);
+  return r.bottom - r.top;
+}
+
+void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  FLeft = ALeft;
+  FTop = ATop;
+  FWidth = AWidth;
+  FHeight = AHeight;
+  if (FHandle) SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int TForm::ClientWidth() const {
+  if (!FHandle) return FClientWidth;
+  RECT r{};
+  GetClientRect(FHandle, &r);
+  return r.right;
+}
+
+int TForm::ClientHeight() const {
+  if (!FHandle) return FClientHeight;
+  RECT r{};
+  GetClientRect(FHandle, &r);
+  return r.bottom;
+}
+
+void TForm::SetClientWidth(int Value) {
+  if (!FHandle && FClientWidth > 0 && !FScaling) AlignControls(Value - FClientWidth, 0);
+  FClientWidth = Value;
+  ApplyClientSize();
+}
+
+void TForm::SetClientHeight(int Value) {
+  if (!FHandle && FClientHeight > 0 && !FScaling) AlignControls(0, Value - FClientHeight);
+  FClientHeight = Value;
+  ApplyClientSize();
+}
+
+void TForm::ApplyClientSize() {
+  if (!FHandle) return;
+  DWORD style = static_cast<DWORD>(GetWindowLongPtrW(FHandle, GWL_STYLE));
+  DWORD ex = static_cast<DWORD>(GetWindowLongPtrW(FHandle, GWL_EXSTYLE));
+  RECT r{0, 0, FClientWidth, FClientHeight};
+  AdjustRectForDpi(&r, style, ex, FCurrentPPI);
+  SetWindowPos(FHandle, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+TWindowState TForm::WindowState() const {
+  if (!FHandle) return FWindowState;
+  if (IsIconic(FHandle)) return wsMinimized;
+  if (IsZoomed(FHandle)) return wsMaximized;
+  return wsNormal;
+}
+
+void TForm::SetWindowState(TWindowState Value) {
+  FWindowState = Value;
+  if (!FHandle || !IsWindowVisible(FHandle)) return;
+  ShowWindow(FHandle, Value == wsMinimized ? SW_MINIMIZE : Value == wsMaximized ? SW_MAXIMIZE : SW_RESTORE);
+}
+
+void TForm::Show() {
+  HandleNeeded();
+  DoShow();
+  FVisible = true;
+  int cmd = FWindowState == wsMinimized ? SW_SHOWMINIMIZED : FWindowState == wsMaximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+  ShowWindow(FHandle, cmd);
+  UpdateWindow(FHandle);
+}
+
+void TForm::DoShow() {
+  if (OnShow) OnShow(this);
+}
+
+void TForm::Close() {
+  if (Application && Application->MainForm() == this) {
+    Application->Terminate();
+    return;
+  }
+  FVisible = false;
+  if (FHandle) ShowWindow(FHandle, SW_HIDE);
+}
+
+LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
+  switch (Msg) {
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED) {
+        int w = LOWORD(lParam), h = HIWORD(lParam);
+        if (!FScaling) AlignControls(w - FLastClientW, h - FLastClientH);
+        FLastClientW = w;
+        FLastClientH = h;
+      }
+      break;
+    case 0x02E0: {  // WM_DPICHANGED
+      ScaleForPPI(LOWORD(wParam));
+      const RECT* r = reinterpret_cast<const RECT*>(lParam);
+      FScaling = true;
+      SetWindowPos(FHandle, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      FScaling = false;
+      RECT c{};
+      GetClientRect(FHandle, &c);
+      FLastClientW = c.right;
+      FLastClientH = c.bottom;
+      return 0;
+    }
+    default:
+      break;
+  }
+  return TWinControl::WndProc(Msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------------- TScreen
+
+HCURSOR TScreen::CursorHandle() const {
+  switch (FCursor) {
+    case crHourGlass:
+      return LoadCursorW(nullptr, IDC_WAIT);
+    case crArrow:
+      return LoadCursorW(nullptr, IDC_ARROW);
+    default:
+      return nullptr;
+  }
+}
+
+void TScreen::SetCursor(TCursor Value) {
+  FCursor = Value;
+  // Shown now: a long job holds the thread, so no WM_SETCURSOR would come to show it.
+  HCURSOR h = CursorHandle();
+  ::SetCursor(h ? h : LoadCursorW(nullptr, IDC_ARROW));
+}
+
+// ---------------------------------------------------------------------------------- TApplication
+
+TApplication::TApplication(TComponent* AOwner) : TComponent(AOwner) {}
+
+TApplication::~TApplication() {
+  if (Application == this) Application = nullptr;
+}
+
+void TApplication::Initialize() {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&icc);
+}
+
+void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
+  if (Operation == opRemove && AComponent == FMainForm) FMainForm = nullptr;
+  TComponent::Notification(AComponent, Operation);
+}
+
+void TApplication::Run() {
+  if (FMainForm) {
+    try {
+      FMainForm->Show();
+    } catch (const std::exception& e) {
+      HandleException(&e);
+    } catch (...) {
+      HandleException(nullptr);
+    }
+  }
+  MSG msg;
+  while (!FTerminated) {
+    BOOL r = GetMessageW(&msg, nullptr, 0, 0);
+    if (r == 0 || r == -1) break;
+    // Tab and arrow keys move between the controls as in a dialog.
+    HWND active = GetActiveWindow();
+    if (active && TWinControl::FindControl(active) && IsDialogMessageW(active, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  FTerminated = true;
+}
+
+void TApplication::Terminate() {
+  if (FTerminated) return;
+  FTerminated = true;
+  PostQuitMessage(0);
+}
+
+void TApplication::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      FTerminated = true;
+      PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the loop that owns it
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void TApplication::HandleException(const std::exception* E) {
+  if (OnException) {
+    OnException(E);
+    return;
+  }
+  std::wstring text = L"Unexpected error";
+  if (E && E->what() && *E->what()) {
+    std::string w = E->what();
+    text.assign(w.begin(), w.end());
+  }
+  ShowMessage(text);
+}
+
+void GuiInitialize() {
+  if (!Application) {
+    Application = new TApplication(nullptr);
+    Application->Initialize();
+  }
+  if (!Screen) Screen = new TScreen(nullptr);
+}
+
+void GuiFinalize() {
+  TComponent::Free(Application);
+  Application = nullptr;
+  TComponent::Free(Screen);
+  Screen = nullptr;
+}
