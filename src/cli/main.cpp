@@ -1,0 +1,100 @@
+// bandweave-cli: the composite job from the command line, for batches of tiles.
+#include <string>
+#include <vector>
+
+#include "CompositeJob.h"
+#include "ConsoleHost.h"
+#include "FreeImageSession.h"
+#include "TextCodec.h"
+#include "qelUtils.h"
+
+namespace {
+const wchar_t* const kUsage =
+    L"usage: bandweave-cli [--png | --tiff] [--beep] FILE\n"
+    L"\n"
+    L"Merges the three Sentinel-2 band files of a colour composite into one 48-bit RGB\n"
+    L"picture. FILE is any one band of the set: a name ending in B02.jp2, B03.jp2 or B04.jp2\n"
+    L"gives true colour (red B04, green B03, blue B02), one ending in B08.jp2 false colour\n"
+    L"(red B08, green B04, blue B03). The other bands are found beside it, and the picture is\n"
+    L"written there with the band suffix replaced by 48.tif or 48.png.\n"
+    L"\n"
+    L"  --tiff   write a deflate-compressed TIFF (the default)\n"
+    L"  --png    write a PNG with the fastest compression\n"
+    L"  --beep   beep (BEL) when the picture is written\n"
+    L"  --help   show this text\n"
+    L"\n"
+    L"Progress goes to stderr, the outcome to stdout. Exit status: 0 when the picture was\n"
+    L"written, 1 when the job reported a failure, 2 for a usage error, a missing file or a\n"
+    L"file that is not JPEG 2000.\n"
+    L"JPEG 2000 decoding uses every core unless OPJ_NUM_THREADS says otherwise.";
+
+int UsageError(const std::wstring& why) {
+  WriteLine(stderr, L"bandweave-cli: " + why);
+  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] FILE   (--help for more)");
+  return 2;
+}
+
+int Run(const std::vector<std::wstring>& args) {
+  int format = -1;
+  bool beep = false;
+  bool optionsDone = false;
+  std::vector<std::wstring> files;
+  for (const std::wstring& arg : args) {
+    if (!optionsDone && arg.size() > 1 && arg[0] == L'-') {
+      if (arg == L"--help" || arg == L"-h") {
+        WriteLine(stdout, kUsage);
+        return 0;
+      }
+      if (arg == L"--") {
+        optionsDone = true;
+      } else if (arg == L"--png" || arg == L"--tiff") {
+        const int chosen = arg == L"--png" ? 0 : 1;
+        if (format >= 0 && format != chosen) return UsageError(L"choose either --png or --tiff");
+        format = chosen;
+      } else if (arg == L"--beep") {
+        beep = true;
+      } else {
+        return UsageError(L"unknown option " + arg);
+      }
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() != 1) return UsageError(files.empty() ? L"no band file given" : L"give exactly one band file");
+
+  qelUtilsInitialize();
+  int status = 1;
+  {
+    FreeImageSession images;
+    ConsoleHost host(format < 0 ? 1 : format, beep);
+    switch (RunCompositeJob(host, files[0])) {
+      case TJobOutcome::Saved: status = 0; break;
+      case TJobOutcome::NoSuchFile:
+        WriteLine(stderr, L"bandweave-cli: no such file: " + files[0]);
+        status = 2;
+        break;
+      case TJobOutcome::NotJpeg2000:
+        WriteLine(stderr, L"bandweave-cli: not a JPEG 2000 file: " + files[0]);
+        status = 2;
+        break;
+      default: status = 1; break;
+    }
+  }
+  qelUtilsFinalize();
+  return status;
+}
+}  // namespace
+
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv) {
+  UseAllCoresForJpeg2000();
+  return Run(std::vector<std::wstring>(argv + 1, argv + argc));
+}
+#else
+int main(int argc, char** argv) {
+  UseAllCoresForJpeg2000();
+  std::vector<std::wstring> args;
+  for (int i = 1; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
+  return Run(args);
+}
+#endif

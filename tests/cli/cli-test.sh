@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# bandweave-cli CLI DATA: exit statuses, which stream carries what, and what gets written.
+set -uo pipefail
+cli=$1 data=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fails=0
+stem=T33UUP_20250101T101021_
+check() {  # check NAME EXPECTED-STATUS ARGS...
+  local name=$1 want=$2
+  shift 2
+  "$cli" "$@" >"$work/out" 2>"$work/err"
+  local got=$?
+  if [ "$got" != "$want" ]; then
+    echo "FAIL $name: exit $got, expected $want"; cat "$work/out" "$work/err"; fails=$((fails + 1))
+  fi
+}
+expect() {  # expect NAME FILE TEXT: the file holds exactly TEXT
+  if [ "$(cat "$2")" != "$3" ]; then
+    echo "FAIL $1: got"; cat -A "$2"; echo "expected: $3"; fails=$((fails + 1))
+  fi
+}
+
+mkdir "$work/tile"
+cp "$data/tile/${stem}B02.jp2" "$data/tile/${stem}B03.jp2" "$data/tile/${stem}B04.jp2" "$work/tile/"
+
+check tiff 0 --beep "$work/tile/${stem}B03.jp2"
+expect tiff-stdout "$work/out" "Production of 48-bit TIF  complete!"
+grep -q '^Processing green$' "$work/err" || { echo "FAIL tiff: no status lines on stderr"; fails=$((fails + 1)); }
+[ "$(tr -cd '\a' <"$work/err" | wc -c)" = 2 ] || { echo "FAIL tiff: expected two BEL"; fails=$((fails + 1)); }
+[ -s "$work/tile/${stem}48.tif" ] || { echo "FAIL tiff: no output"; fails=$((fails + 1)); }
+
+check png 0 --png -- "$work/tile/${stem}B02.jp2"
+expect png-stdout "$work/out" "Production of 48-bit PNG  complete!"
+[ -s "$work/tile/${stem}48.png" ] || { echo "FAIL png: no output"; fails=$((fails + 1)); }
+if tr -cd '\a' <"$work/err" | grep -q .; then echo "FAIL png: beeped without --beep"; fails=$((fails + 1)); fi
+
+rm "$work/tile/${stem}B02.jp2" "$work/tile/${stem}48.tif"
+check missing-blue 1 "$work/tile/${stem}B04.jp2"
+expect missing-blue-stdout "$work/out" "Error loading blue
+Failed to process file: ${stem}B04.jp2"
+[ ! -e "$work/tile/${stem}48.tif" ] || { echo "FAIL missing-blue: wrote an output"; fails=$((fails + 1)); }
+
+cp "$work/tile/${stem}B03.jp2" "$work/tile/TCI.jp2"
+check no-suffix 1 "$work/tile/TCI.jp2"
+expect no-suffix-stdout "$work/out" "Some source files missing"
+
+check no-such-file 2 "$work/tile/${stem}B08.jp2"
+grep -q "no such file" "$work/err" || { echo "FAIL no-such-file: no reason given"; fails=$((fails + 1)); }
+echo "not an image" >"$work/tile/x_B03.jp2"
+check not-jp2 2 "$work/tile/x_B03.jp2"
+grep -q "not a JPEG 2000 file" "$work/err" || { echo "FAIL not-jp2: no reason given"; fails=$((fails + 1)); }
+
+check no-file 2
+check two-files 2 a b
+check both-formats 2 --png --tiff "$work/tile/${stem}B03.jp2"
+check unknown-option 2 --fast "$work/tile/${stem}B03.jp2"
+check help 0 --help
+grep -q "^usage: bandweave-cli" "$work/out" || { echo "FAIL help: no usage on stdout"; fails=$((fails + 1)); }
+
+[ $fails = 0 ] && echo "bandweave-cli: all checks passed"
+exit $((fails > 0))
