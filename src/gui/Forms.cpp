@@ -329,11 +329,13 @@ void TForm::SetClientHeight(int Value) {
 
 void TForm::ApplyClientSize() {
   if (!FHandle) return;
-  DWORD style = static_cast<DWORD>(GetWindowLongPtrW(FHandle, GWL_STYLE));
-  DWORD ex = static_cast<DWORD>(GetWindowLongPtrW(FHandle, GWL_EXSTYLE));
-  RECT r{0, 0, FClientWidth, FClientHeight};
-  AdjustRectForDpi(&r, style, ex, FCurrentPPI);
-  SetWindowPos(FHandle, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The frame as it is now, not as a calculation for some DPI says it would be.
+  RECT w{}, c{};
+  GetWindowRect(FHandle, &w);
+  GetClientRect(FHandle, &c);
+  int frameW = (w.right - w.left) - c.right, frameH = (w.bottom - w.top) - c.bottom;
+  SetWindowPos(FHandle, nullptr, 0, 0, FClientWidth + frameW, FClientHeight + frameH,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 TWindowState TForm::WindowState() const {
