@@ -27,7 +27,14 @@ void WriteLine(FILE* stream, const std::wstring& text) {
 
 void ConsoleHost::SetStatusText(const std::wstring& text) {
   FStatus = text;
-  WriteLine(stderr, text);
+  if (!FTimes) {
+    WriteLine(stderr, text);
+    return;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", seconds);
+  WriteLine(stderr, std::wstring(stamp, stamp + std::char_traits<char>::length(stamp)) + text);
 }
 
 void ConsoleHost::SetStatusHint(const std::wstring& text) { WriteLine(stderr, text); }

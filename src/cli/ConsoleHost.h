@@ -1,6 +1,7 @@
 // The composite job's host in a console: status texts as lines on stderr, each message on
 // stdout, a beep as BEL on stderr; the settings come from the command line.
 #pragma once
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -8,7 +9,9 @@
 
 class ConsoleHost : public JobHost {
  public:
-  ConsoleHost(int saveFormat, bool beepWhenDone) : FSaveFormat(saveFormat), FBeepWhenDone(beepWhenDone) {}
+  // With times, each status line starts with the seconds since the host was made.
+  ConsoleHost(int saveFormat, bool beepWhenDone, bool times = false)
+      : FSaveFormat(saveFormat), FBeepWhenDone(beepWhenDone), FTimes(times) {}
 
   void SetStatusText(const std::wstring& text) override;
   std::wstring GetStatusText() override { return FStatus; }
@@ -24,6 +27,8 @@ class ConsoleHost : public JobHost {
  private:
   int FSaveFormat;
   bool FBeepWhenDone;
+  bool FTimes;
+  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
   std::wstring FStatus;
 };
 

@@ -10,7 +10,7 @@
 
 namespace {
 const wchar_t* const kUsage =
-    L"usage: bandweave-cli [--png | --tiff] [--beep] FILE\n"
+    L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] FILE\n"
     L"\n"
     L"Merges the three Sentinel-2 band files of a colour composite into one 48-bit RGB\n"
     L"picture. FILE is any one band of the set: a name ending in B02.jp2, B03.jp2 or B04.jp2\n"
@@ -21,6 +21,7 @@ const wchar_t* const kUsage =
     L"  --tiff   write a deflate-compressed TIFF (the default)\n"
     L"  --png    write a PNG with the fastest compression\n"
     L"  --beep   beep (BEL) when the picture is written\n"
+    L"  --times  start each progress line with the seconds since start\n"
     L"  --help   show this text\n"
     L"\n"
     L"Progress goes to stderr, the outcome to stdout. Exit status: 0 when the picture was\n"
@@ -30,13 +31,14 @@ const wchar_t* const kUsage =
 
 int UsageError(const std::wstring& why) {
   WriteLine(stderr, L"bandweave-cli: " + why);
-  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] FILE   (--help for more)");
+  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] FILE   (--help for more)");
   return 2;
 }
 
 int Run(const std::vector<std::wstring>& args) {
   int format = -1;
   bool beep = false;
+  bool times = false;
   bool optionsDone = false;
   std::vector<std::wstring> files;
   for (const std::wstring& arg : args) {
@@ -53,6 +55,8 @@ int Run(const std::vector<std::wstring>& args) {
         format = chosen;
       } else if (arg == L"--beep") {
         beep = true;
+      } else if (arg == L"--times") {
+        times = true;
       } else {
         return UsageError(L"unknown option " + arg);
       }
@@ -66,7 +70,7 @@ int Run(const std::vector<std::wstring>& args) {
   int status = 1;
   {
     FreeImageSession images;
-    ConsoleHost host(format < 0 ? 1 : format, beep);
+    ConsoleHost host(format < 0 ? 1 : format, beep, times);
     switch (RunCompositeJob(host, files[0])) {
       case TJobOutcome::Saved: status = 0; break;
       case TJobOutcome::NoSuchFile:

@@ -19,7 +19,7 @@ inline uint16_t Value(int bandCode, uint32_t x, uint32_t y) {
   h *= 0x2C1B3C6Du;
   h ^= h >> 12;
   const uint32_t ramp = (x + y) / 8 + index * 1500;
-  return static_cast<uint16_t>((((ramp + (h & 0xFF)) & 0x1FFF) << 2) | index);
+  return static_cast<uint16_t>((((ramp + (h & 0x3F)) & 0x1FFF) << 2) | index);
 }
 
 // The name stem of generated tiles: STEM + "B02.jp2" and so on.
