@@ -8,7 +8,7 @@ namespace compositionPlatform {
 // The user's decimal separator ("." natively).
 std::wstring DecimalSeparator();
 // Moves source over target, replacing an existing file (never a folder).
-bool ReplaceFile(const std::wstring& source, const std::wstring& target);
+bool MoveOver(const std::wstring& source, const std::wstring& target);
 // The path as the file system calls of this platform take it.
 std::filesystem::path FsPath(const std::wstring& path);
 // Sets an environment variable for this process (and the libraries linked into it).

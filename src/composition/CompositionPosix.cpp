@@ -8,7 +8,7 @@
 namespace compositionPlatform {
 std::wstring DecimalSeparator() { return L"."; }
 
-bool ReplaceFile(const std::wstring& source, const std::wstring& target) {
+bool MoveOver(const std::wstring& source, const std::wstring& target) {
   // rename() replaces a file atomically and refuses to replace a folder.
   return std::rename(ToUtf8(source).c_str(), ToUtf8(target).c_str()) == 0;
 }

@@ -17,7 +17,7 @@ std::wstring DecimalSeparator() {
   return L".";
 }
 
-bool ReplaceFile(const std::wstring& source, const std::wstring& target) {
+bool MoveOver(const std::wstring& source, const std::wstring& target) {
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

@@ -48,7 +48,7 @@ bool SaveImageFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::wstrin
   const std::wstring partial = path + L".part";
   std::error_code ignored;
   const bool saved = Save(format, bitmap, partial, flags) != FALSE &&
-                     compositionPlatform::ReplaceFile(partial, path);
+                     compositionPlatform::MoveOver(partial, path);
   if (!saved) std::filesystem::remove(compositionPlatform::FsPath(partial), ignored);
   return saved;
 }
