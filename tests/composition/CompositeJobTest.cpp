@@ -53,6 +53,19 @@ TBitmap Load(const fs::path& path) {
   return LoadImageFile(GetImageFileType(name), name);
 }
 
+// Copies keep the source's read-only flag, which on Windows blocks their removal.
+void CopyWritable(const fs::path& from, const fs::path& to) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+}
+
+void RemoveTree(const fs::path& dir, std::error_code& error) {
+  if (fs::exists(dir, error))
+    for (const auto& entry : fs::recursive_directory_iterator(dir, error))
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, error);
+  fs::remove_all(dir, error);
+}
+
 // A fresh folder per test, holding copies of the chosen generated bands.
 class JobTest : public ::testing::Test {
  protected:
@@ -60,14 +73,16 @@ class JobTest : public ::testing::Test {
     ASSERT_FALSE(testenv::TestData().empty()) << "BANDWEAVE_TEST_DATA is not set";
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     FDir = fs::temp_directory_path() / (std::string("bandweave-job-") + info->test_suite_name() + "-" + info->name());
-    fs::remove_all(FDir);
+    std::error_code error;
+    RemoveTree(FDir, error);
+    ASSERT_FALSE(fs::exists(FDir)) << FDir << " cannot be cleared";
     fs::create_directories(FDir);
   }
   void TearDown() override {
     compositionTesting::SetConvertHook(nullptr);
     compositionTesting::SetChannelHook(nullptr);
     std::error_code ignored;
-    fs::remove_all(FDir, ignored);
+    RemoveTree(FDir, ignored);
   }
 
   void CopyBands(const std::string& set, std::initializer_list<const char*> bands, const fs::path& to = {}) {
@@ -75,7 +90,7 @@ class JobTest : public ::testing::Test {
     for (const char* band : bands) {
       const fs::path source = testenv::TestData() / set / (kStem + band + ".jp2");
       ASSERT_TRUE(fs::exists(source)) << source << " missing: run scripts/make-testdata.sh";
-      fs::copy_file(source, target / (kStem + band + ".jp2"), fs::copy_options::overwrite_existing);
+      CopyWritable(source, target / (kStem + band + ".jp2"));
     }
   }
   fs::path Band(const char* band) const { return FDir / (kStem + band + ".jp2"); }
@@ -422,7 +437,7 @@ TEST_F(JobTest, RealL1cBandsMergeEverySampleUnchanged) {
   const fs::path real = RealSet("l1c_T19UDP_20170729_aws_layout");
   if (real.empty()) GTEST_SKIP() << "real ESA files absent";
   // The lossless 15-bit JPEG 2000 bands under their plain names B02.jp2 ... B04.jp2.
-  for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) fs::copy_file(real / "preview" / band, FDir / band);
+  for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) CopyWritable(real / "preview" / band, FDir / band);
   ExpectRealComposite(FDir, Wide(FDir / "B02.jp2"), FDir / "48.tif", "B04.jp2", "B03.jp2", "B02.jp2");
 }
 
@@ -431,11 +446,11 @@ TEST_F(JobTest, RealEsaEncodedBandsMergeEverySampleUnchanged) {
   if (real.empty()) GTEST_SKIP() << "real ESA files absent";
   // L2A names end in _B04_60m.jp2, which carry no band suffix the job knows: nothing starts.
   const std::string stem = "T29UNU_20221005T115411_";
-  fs::copy_file(real / (stem + "B03_60m.jp2"), FDir / (stem + "B03_60m.jp2"));
+  CopyWritable(real / (stem + "B03_60m.jp2"), FDir / (stem + "B03_60m.jp2"));
   EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / (stem + "B03_60m.jp2"))), TJobOutcome::NotStarted);
   // Renamed, the Kakadu-encoded bands as ESA ships them go through.
   for (const char* band : {"B02", "B03", "B04"})
-    fs::copy_file(real / (stem + band + "_60m.jp2"), FDir / (stem + band + ".jp2"));
+    CopyWritable(real / (stem + band + "_60m.jp2"), FDir / (stem + band + ".jp2"));
   ExpectRealComposite(FDir, Wide(FDir / (stem + "B04.jp2")), FDir / (stem + "48.tif"), stem + "B04.jp2",
                       stem + "B03.jp2", stem + "B02.jp2");
 }
@@ -444,7 +459,7 @@ TEST_F(JobTest, RealTiffNamedJp2IsRefusedSilently) {
   const fs::path real = RealSet("l1c_T19UDP_20170729_aws_layout");
   if (real.empty()) GTEST_SKIP() << "real ESA files absent";
   // The top-level B0x.jp2 of this set are GeoTIFFs that only carry the JPEG 2000 name.
-  for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) fs::copy_file(real / band, FDir / band);
+  for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) CopyWritable(real / band, FDir / band);
   EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "B03.jp2")), TJobOutcome::NotJpeg2000);
   EXPECT_EQ(FHost.Calls, (Calls{L"busy", L"restore"}));
 }
