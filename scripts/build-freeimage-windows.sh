@@ -22,7 +22,13 @@ srclist=/etc/apt/sources.list.d/bandweave-deb-src
 
 mkdir -p "$cache"
 exec 3>&1 4>&2 # 3: the prefix goes here; 4: progress notes
-note() { echo "build-freeimage-windows: $*" >&4; }
+noted=0
+note_once() { # the one progress line, printed when there is work to do
+  if [ $noted -eq 0 ]; then
+    echo "build-freeimage-windows: building static FreeImage for Windows (a few minutes; log: $log)" >&4
+    noted=1
+  fi
+}
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
@@ -80,8 +86,9 @@ finish() {
 trap finish EXIT
 
 if [ -z "$(source_versions freeimage)" ]; then
-  note "adding Debian source entries and updating the package lists"
+  note_once
   start_log
+  echo "adding Debian source entries and updating the package lists"
   add_deb_src
   $SUDO apt-get update
 fi
@@ -97,8 +104,9 @@ for p in "${packages[@]}"; do
     dsc=$sources/${p}_${v#*:}.dsc
     [ -e "$dsc.unavailable" ] && continue
     if [ ! -e "$dsc" ]; then
-      note "downloading the $p $v sources"
+      note_once
       start_log
+      echo "downloading the $p $v sources"
       # Into a folder of its own first, so that an interrupted download leaves no .dsc behind.
       rm -rf "$sources/.download"
       mkdir "$sources/.download"
@@ -131,7 +139,7 @@ if [ -f "$prefix/lib/libfreeimage.a" ]; then
   exit 0
 fi
 
-note "building static FreeImage $fiv for Windows (a few minutes; log: $log)"
+note_once
 start_log
 echo "sources: $ids recipe $recipe_hash"
 date -u
