@@ -318,6 +318,19 @@ bool TFileMapDataFormat::Assign(TClipboardFormat* Source) {
 
 // ---------------------------------------------------------------------------------------------
 
+TDropFileTarget::TDropFileTarget(TComponent* AOwner) : TCustomDropMultiTarget(AOwner) {
+  FFileFormat = new TFileDataFormat(this);
+  FFileMapFormat = new TFileMapDataFormat(this);
+  SetOptimizedMove(true);
+}
+
+TDropFileTarget::~TDropFileTarget() {
+  delete FFileFormat;
+  delete FFileMapFormat;
+}
+
+// ---------------------------------------------------------------------------------------------
+
 void DragDropFileInitialize() {
   TFileDataFormat::StaticClass()->RegisterDataFormat();
   TFileMapDataFormat::StaticClass()->RegisterDataFormat();

@@ -8,6 +8,7 @@
 
 #include "DragDropFormats.h"
 #include "DragDropText.h"
+#include "DropTarget.h"
 
 // A plain list of strings: unsorted, duplicates allowed.
 class TStringList : public TObject {
@@ -203,6 +204,22 @@ class TFileMapDataFormat : public TCustomDataFormat {
 
  private:
   TUnicodeStringList FFileMaps;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+// Accepts dropped files: Files() holds the dropped names and MappedNames() the names mapped by
+// the source, both only during OnDrop (they are emptied again when Drop returns).
+class TDropFileTarget : public TCustomDropMultiTarget {
+ public:
+  explicit TDropFileTarget(TComponent* AOwner);
+  ~TDropFileTarget() override;
+  TUnicodeStrings& Files() { return FFileFormat->Files(); }
+  TUnicodeStrings& MappedNames() { return FFileMapFormat->FileMaps(); }
+
+ private:
+  TFileDataFormat* FFileFormat;
+  TFileMapDataFormat* FFileMapFormat;
 };
 
 // Start-up registrations of the file formats; they fix the order in which formats are tried.

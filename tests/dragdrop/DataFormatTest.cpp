@@ -289,7 +289,9 @@ TEST(FileFormats, AnsiNamesComeFromTheCodePage) {
   d.AddGlobal(CF_HDROP, fake::DropFilesAnsi({"C:\\caf\xe9.jp2", "C:\\b.jp2"}));
   ASSERT_TRUE(files.GetData(&d));
   ASSERT_EQ(files.Files().Count(), 2);
-  if (GetACP() == 1252) EXPECT_EQ(files.Files()[0], L"C:\\caf\u00e9.jp2");
+  if (GetACP() == 1252) {
+    EXPECT_EQ(files.Files()[0], L"C:\\caf\u00e9.jp2");
+  }
   EXPECT_EQ(files.Files()[1], L"C:\\b.jp2");
 }
 
@@ -602,11 +604,11 @@ TEST(ShellItems, ItemsRelativeToTheirFolder) {
 TEST(ShellItems, DropFilesIsPreferredToTheIdList) {
   fake::DataObject d;
   d.AddGlobal(kShellIdList, Cida({Bytes{0, 0}, Bytes{0, 0}}));
-  d.AddGlobal(CF_HDROP, fake::DropFilesWide({L"C:\h.jp2"}));
+  d.AddGlobal(CF_HDROP, fake::DropFilesWide({L"C:\\h.jp2"}));
   TReadingComponent owner;
   TFileDataFormat files(&owner);
   ASSERT_TRUE(files.GetData(&d));
-  EXPECT_EQ(Strings(files.Files()), std::vector<std::wstring>{L"C:\h.jp2"});
+  EXPECT_EQ(Strings(files.Files()), std::vector<std::wstring>{L"C:\\h.jp2"});
   EXPECT_EQ(d.GetDataCalls, std::vector<CLIPFORMAT>{CF_HDROP});
 }
 

@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Released once per medium handed out: ReleaseStgMedium calls it for every kind of medium, and
 // for global memory it also means the block stays ours (freed by the data object).
-class ReleaseCounter : public IUnknown {
+class ReleaseCounter final : public IUnknown {
  public:
   explicit ReleaseCounter(int* Releases) : FReleases(Releases) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -45,7 +45,7 @@ class ReleaseCounter : public IUnknown {
   int* FReleases;
 };
 
-class FormatEnumerator : public IEnumFORMATETC {
+class FormatEnumerator final : public IEnumFORMATETC {
  public:
   explicit FormatEnumerator(std::vector<FORMATETC> Formats, HRESULT ResetResult = S_OK)
       : FFormats(std::move(Formats)), FResetResult(ResetResult) {}
@@ -244,7 +244,7 @@ class DataObject : public IDataObject {
     return false;
   }
 
-  class CountingStream : public IStream {
+  class CountingStream final : public IStream {
    public:
     CountingStream(Bytes Data, size_t Reported, DataObject* Owner)
         : FData(std::move(Data)), FReported(Reported), FOwner(Owner) {}
