@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "Forms.h"
+
 // Module state: written by the start-up function only, read by every value at creation.
 extern std::wstring RegistryVendor;
 extern HKEY RegistryRoot;
@@ -103,8 +105,6 @@ class TRegistryInteger : public TRegistryVariable {
   int32_t FValue;
 };
 
-class TForm;
-
 // Remembers a window's state, position and size in seven integer values, read when the
 // record is created (the window's current properties being the defaults) and written when it
 // is released. Release it while the window still exists: it reads the window then.
@@ -127,8 +127,9 @@ class TRegistryFormInfo {
   void GetSavedPosition();
   // Applies the stored client width and client height.
   void GetSavedSizeOnly();
-  // The stored window state (low 8 bits of FormState): 0 normal, 1 minimised, 2 maximised.
-  int WindowState() const;
+  // The stored window state: the low 8 bits of FormState, anything but minimised (1) or
+  // maximised (2) counting as normal.
+  TWindowState WindowState() const;
 
  private:
   void CreateValues(const std::wstring& prefix);
