@@ -40,12 +40,10 @@ std::wstring ProfilePathFor(const std::wstring& vendor, const std::wstring& exeP
 }  // namespace qelRegistryLocation
 
 // A named value in the program's key. Abstract: the subclasses know the value's type.
-class TRegistryVariable {
+class TRegistryVariable : public TObject {
  public:
-  TRegistryVariable(const TRegistryVariable&) = delete;
-  TRegistryVariable& operator=(const TRegistryVariable&) = delete;
   // Deletes the stored value when DeletePending is set.
-  virtual ~TRegistryVariable();
+  ~TRegistryVariable() override;
 
   // Writes the in-memory value now.
   virtual void Flush() = 0;
@@ -108,16 +106,14 @@ class TRegistryInteger : public TRegistryVariable {
 // Remembers a window's state, position and size in seven integer values, read when the
 // record is created (the window's current properties being the defaults) and written when it
 // is released. Release it while the window still exists: it reads the window then.
-class TRegistryFormInfo {
+class TRegistryFormInfo : public TObject {
  public:
   explicit TRegistryFormInfo(TForm* AOwner);
   // Value names prefixed with SubName + "/", so that several windows share one key.
   TRegistryFormInfo(TForm* AOwner, const std::wstring& SubName);
-  TRegistryFormInfo(const TRegistryFormInfo&) = delete;
-  TRegistryFormInfo& operator=(const TRegistryFormInfo&) = delete;
   // Captures the window and writes FormState, FormLeft, FormTop, FormWidth, FormHeight,
   // FormClientWidth, FormClientHeight, in that order.
-  virtual ~TRegistryFormInfo();
+  ~TRegistryFormInfo() override;
 
   // Captures the window and writes the seven values now.
   void Flush();
