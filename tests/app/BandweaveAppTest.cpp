@@ -1,0 +1,220 @@
+// Bandweave.exe end to end, driven from outside under the same Wine session.
+#include <windows.h>
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "AppDriver.h"
+#include "SampleValues.h"
+#include "TestEnv.h"
+
+using namespace appdriver;
+namespace fs = std::filesystem;
+
+namespace {
+const wchar_t kStartupText[] = L"Drop a .JP2 file to process\nThis program WILL take a long time to run";
+
+class App : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { FreeImage_Initialise(FALSE); }
+  static void TearDownTestSuite() { FreeImage_DeInitialise(); }
+  void SetUp() override {
+    if (!fs::exists(testenv::TestData() / "tile" / "T33UUP_20250101T101021_B03.jp2"))
+      GTEST_SKIP() << "generated tile missing (scripts/make-testdata.sh)";
+    ClearSettings();
+  }
+};
+
+// Every pixel of a true-colour composite against the generator's formula.
+void ExpectTrueColourComposite(const fs::path& file) {
+  FIBITMAP* dib = FreeImage_LoadU(FreeImage_GetFileTypeU(file.c_str(), 0), file.c_str(), 0);
+  ASSERT_NE(dib, nullptr) << file;
+  EXPECT_EQ(FreeImage_GetImageType(dib), FIT_RGB16);
+  unsigned w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+  EXPECT_EQ(w, 300u);
+  EXPECT_EQ(h, 200u);
+  int bad = 0;
+  for (unsigned y = 0; y < h && bad < 5; ++y) {
+    const auto* row = reinterpret_cast<const FIRGB16*>(FreeImage_GetScanLine(dib, static_cast<int>(h - 1 - y)));
+    for (unsigned x = 0; x < w && bad < 5; ++x) {
+      const FIRGB16& p = row[x];
+      if (p.red != sample::Value(4, x, y) || p.green != sample::Value(3, x, y) || p.blue != sample::Value(2, x, y)) {
+        ADD_FAILURE() << "pixel " << x << "," << y;
+        ++bad;
+      }
+    }
+  }
+  FreeImage_Unload(dib);
+}
+
+DWORD Setting(const wchar_t* name) {
+  DWORD v = 0xDEADBEEF;
+  EXPECT_TRUE(ReadSetting(name, v)) << "missing " << fs::path(name).string();
+  return v;
+}
+}  // namespace
+
+TEST_F(App, BandFileArgumentRunsTheJobReportsAndStoresEverythingAtClose) {
+  fs::path dir = CopyTile(L"e2e");
+  fs::path band = dir / "T33UUP_20250101T101021_B03.jp2";
+  TProgram p(band.c_str());
+  HWND main = p.WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND box = p.WaitMessageBox(60000);
+  ASSERT_TRUE(box) << "no message box; status " << fs::path(p.Status()).string();
+  EXPECT_EQ(MessageText(box), L"Production of 48-bit TIF  complete!");
+  EXPECT_FALSE(IsWindowEnabled(main));  // the window is disabled while the box is up
+  PressOk(box);
+  EXPECT_TRUE(p.WaitStatus(L"Finished", 10000)) << fs::path(p.Status()).string();
+  EXPECT_TRUE(IsWindowEnabled(main));
+  ExpectTrueColourComposite(dir / "T33UUP_20250101T101021_48.tif");
+  EXPECT_FALSE(fs::exists(dir / "T33UUP_20250101T101021_48.png"));
+
+  RECT r{};
+  GetWindowRect(main, &r);
+  RECT c{};
+  GetClientRect(main, &c);
+  EXPECT_EQ(p.CloseAndWait(), 0);
+  EXPECT_EQ(Setting(L"SaveFormat"), 1u);
+  EXPECT_EQ(Setting(L"BeepWhenDone"), 0u);
+  EXPECT_EQ(Setting(L"FormState"), 0u);
+  EXPECT_EQ(static_cast<LONG>(Setting(L"FormLeft")), r.left);
+  EXPECT_EQ(static_cast<LONG>(Setting(L"FormTop")), r.top);
+  EXPECT_EQ(static_cast<LONG>(Setting(L"FormWidth")), r.right - r.left);
+  EXPECT_EQ(static_cast<LONG>(Setting(L"FormHeight")), r.bottom - r.top);
+  EXPECT_EQ(static_cast<LONG>(Setting(L"FormClientWidth")), c.right);
+  EXPECT_EQ(static_cast<LONG>(Setting(L"FormClientHeight")), c.bottom);
+  fs::remove_all(dir);
+}
+
+TEST_F(App, WithoutAJobTheStartUpTextStaysAndNothingIsShown) {
+  fs::path dir = CopyTile(L"nojob");
+  std::wstring missing = (dir / "T33UUP_20250101T101021_B09.jp2").wstring();
+  std::wstring folder = dir.wstring();
+  const wchar_t* args[] = {nullptr, missing.c_str(), folder.c_str()};
+  for (const wchar_t* arg : args) {
+    SCOPED_TRACE(arg ? fs::path(arg).string() : "no argument");
+    TProgram p(arg);
+    ASSERT_TRUE(p.WaitMainWindow());
+    EXPECT_TRUE(p.WaitStatus(kStartupText, 5000)) << fs::path(p.Status()).string();
+    // Well past the 70 ms a job would wait for.
+    EXPECT_EQ(p.WaitMessageBox(600), nullptr);
+    EXPECT_EQ(p.Status(), kStartupText);
+    EXPECT_EQ(p.CloseAndWait(), 0);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
+  fs::remove_all(dir);
+}
+
+TEST_F(App, SecondStartComesBackWhereAndHowTheFirstEnded) {
+  {
+    TProgram p(nullptr);
+    HWND main = p.WaitMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(p.WaitStatus(kStartupText, 5000));
+    // First start: TIFF selected, no beep.
+    HWND png = p.ChildByText(L"PNG"), tiff = p.ChildByText(L"TIFF"), beep = p.ChildByText(L"Beep when done");
+    ASSERT_TRUE(png && tiff && beep);
+    EXPECT_EQ(SendMessageW(tiff, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageW(beep, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    SendMessageW(png, BM_CLICK, 0, 0);
+    SendMessageW(beep, BM_CLICK, 0, 0);
+    SetWindowPos(main, nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(p.CloseAndWait(), 0);
+  }
+  EXPECT_EQ(Setting(L"SaveFormat"), 0u);
+  EXPECT_EQ(Setting(L"BeepWhenDone"), 1u);
+  EXPECT_EQ(Setting(L"FormLeft"), 300u);
+  EXPECT_EQ(Setting(L"FormTop"), 200u);
+
+  fs::path dir = CopyTile(L"second");
+  fs::path band = dir / "T33UUP_20250101T101021_B02.jp2";
+  TProgram p(band.c_str());
+  HWND main = p.WaitMainWindow();
+  ASSERT_TRUE(main);
+  RECT r{};
+  GetWindowRect(main, &r);
+  EXPECT_EQ(r.left, 300);
+  EXPECT_EQ(r.top, 200);
+  EXPECT_EQ(SendMessageW(p.ChildByText(L"PNG"), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(SendMessageW(p.ChildByText(L"Beep when done"), BM_GETCHECK, 0, 0), BST_CHECKED);
+  // The stored PNG choice decides the output.
+  HWND box = p.WaitMessageBox(60000);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(MessageText(box), L"Production of 48-bit PNG  complete!");
+  PressOk(box);
+  EXPECT_TRUE(p.WaitStatus(L"Finished", 10000));
+  ExpectTrueColourComposite(dir / "T33UUP_20250101T101021_48.png");
+  EXPECT_EQ(p.CloseAndWait(), 0);
+  fs::remove_all(dir);
+}
+
+TEST_F(App, LayoutAsDesignedReadBackFromTheRealWindows) {
+  TProgram p(nullptr);
+  HWND main = p.WaitMainWindow();
+  ASSERT_TRUE(main);
+  int dpi = GetDeviceCaps(GetDC(nullptr), LOGPIXELSX);
+  auto px = [dpi](int v) { return MulDiv(v, dpi, 96); };
+  RECT c{};
+  GetClientRect(main, &c);
+  EXPECT_EQ(c.right, px(301));
+  EXPECT_EQ(c.bottom, px(129));
+  EXPECT_EQ(GetWindowLongPtrW(main, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0);
+
+  struct Expect {
+    const wchar_t* Text;
+    const wchar_t* Class;
+    int Left, Top, Width, Height;
+  };
+  const Expect table[] = {
+      {L"Close", L"Button", 220, 96, 73, 25},
+      {L"Save format", L"Button", 8, 72, 121, 41},
+      {L"Beep when done", L"Button", 12, 45, 105, 17},
+  };
+  for (const Expect& e : table) {
+    SCOPED_TRACE(fs::path(e.Text).string());
+    HWND w = p.ChildByText(e.Text);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(GetParent(w), main);
+    EXPECT_EQ(ClassOf(w), e.Class);
+    RECT r = ChildRect(w);
+    EXPECT_EQ(r.left, px(e.Left));
+    EXPECT_EQ(r.top, px(e.Top));
+    EXPECT_EQ(r.right - r.left, px(e.Width));
+    EXPECT_EQ(r.bottom - r.top, px(e.Height));
+  }
+  // The status line ("Status..." for its first 100 ms, checked in-process) stays at 8, 8 and
+  // sizes itself to the two lines of the start-up text.
+  ASSERT_TRUE(p.WaitStatus(L"Drop a .JP2 file to process\nThis program WILL take a long time to run", 5000));
+  RECT s = ChildRect(p.StatusLine());
+  EXPECT_EQ(s.left, px(8));
+  EXPECT_EQ(s.top, px(8));
+  EXPECT_GT(s.bottom - s.top, px(20));
+  // Tab order: Close, the save-format group, the check box.
+  std::vector<HWND> kids = Children(main);
+  std::vector<std::wstring> texts;
+  for (HWND k : kids)
+    if (GetWindowLongPtrW(k, GWL_STYLE) & WS_TABSTOP) texts.push_back(WindowText(k));
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[0], L"Close");
+  EXPECT_EQ(texts[1], L"Beep when done");
+  EXPECT_EQ(WindowText(p.ChildByText(L"Save format")), L"Save format");
+  EXPECT_EQ(p.CloseAndWait(), 0);
+}
+
+TEST_F(App, CloseButtonEndsTheProgram) {
+  TProgram p(nullptr);
+  HWND main = p.WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND close = p.ChildByText(L"Close");
+  ASSERT_TRUE(close);
+  PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(close), BN_CLICKED), reinterpret_cast<LPARAM>(close));
+  DWORD v = 0;
+  // The program ends by itself; CloseAndWait's WM_CLOSE would find no window.
+  for (int i = 0; i < 250 && !ReadSetting(L"FormClientHeight", v); ++i) Sleep(20);
+  EXPECT_TRUE(ReadSetting(L"FormClientHeight", v));
+  EXPECT_EQ(p.CloseAndWait(), 0);
+}

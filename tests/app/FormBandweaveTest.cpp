@@ -1,0 +1,138 @@
+// The main window inside the test process: its job-host operations, and names stored in quick
+// succession starting one job.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "AppDriver.h"
+#include "Bandweaveform.h"
+#include "FreeImageSession.h"
+#include "TestEnv.h"
+#include "qelRegistryVariables.h"
+#include "qelUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+void Pump(DWORD Ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD spent = GetTickCount() - start;
+    if (spent >= Ms) break;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, Ms - spent, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+// Presses OK on every "Bandweave" box of this process and counts them.
+class TBoxWatcher {
+ public:
+  TBoxWatcher()
+      : FThread([this] {
+          while (!FStop) {
+            HWND b = FindWindowW(L"#32770", L"Bandweave");
+            if (b && IsWindowVisible(b)) {
+              Texts.push_back(appdriver::MessageText(b));
+              appdriver::PressOk(b);
+              while (IsWindow(b) && !FStop) Sleep(10);
+            }
+            Sleep(10);
+          }
+        }) {}
+  ~TBoxWatcher() {
+    FStop = true;
+    FThread.join();
+  }
+  std::vector<std::wstring> Texts;
+
+ private:
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qelUtilsInitialize();
+    qelRegistryVariablesInitialize();
+    RegDeleteTreeW(RegistryRoot, (qelRegistryLocation::ProfilePathFor(RegistryVendor, qelRegistryLocation::OwnExecutablePath()).substr(1)).c_str());
+    FreeImage = std::make_unique<FreeImageSession>();
+    GuiInitialize();
+    Application->CreateForm(FormBandweave);
+    Form = FormBandweave;
+    Form->Show();
+  }
+  void TearDown() override {
+    GuiFinalize();
+    FreeImage.reset();
+    qelRegistryVariablesFinalize();
+    qelUtilsFinalize();
+  }
+  std::unique_ptr<FreeImageSession> FreeImage;
+  TFormBandweave* Form = nullptr;
+};
+}  // namespace
+
+TEST_F(MainWindow, ProvidesTheJobHostOperations) {
+  EXPECT_EQ(Application->Title(), L"Bandweave");
+  EXPECT_EQ(Form->GetStatusText(), L"Status...");
+  // Designed 43 x 13 at 96 dpi; the label sizes itself to "Status..." in the desktop font.
+  RECT r{};
+  GetWindowRect(Form->LabelInfo->Handle(), &r);
+  MapWindowPoints(nullptr, Form->Handle(), reinterpret_cast<POINT*>(&r), 2);
+  int ppi = Form->CurrentPPI();
+  EXPECT_EQ(r.left, ScaleForDpi(8, ppi));
+  EXPECT_EQ(r.top, ScaleForDpi(8, ppi));
+  EXPECT_NEAR(r.right - r.left, ScaleForDpi(43, ppi), ScaleForDpi(6, ppi));
+  EXPECT_NEAR(r.bottom - r.top, ScaleForDpi(13, ppi), ScaleForDpi(2, ppi));
+  EXPECT_EQ(Form->GetSaveFormat(), 1);
+  EXPECT_FALSE(Form->GetBeepWhenDone());
+  int oneLine = Form->LabelInfo->Height();
+  Form->SetStatusText(L"Processing red\nsecond line");
+  EXPECT_EQ(Form->GetStatusText(), L"Processing red\nsecond line");
+  EXPECT_GE(Form->LabelInfo->Height(), 2 * oneLine - 1);
+  Form->SetStatusHint(L"JP2: 1.0 s");
+  EXPECT_EQ(Form->LabelInfo->Hint(), L"JP2: 1.0 s");
+  Form->RepaintNow();
+  intptr_t old = Form->BeginBusyCursor();
+  EXPECT_EQ(old, crDefault);
+  EXPECT_EQ(Screen->Cursor(), crHourGlass);
+  Form->RestoreCursor(old);
+  EXPECT_EQ(Screen->Cursor(), crDefault);
+  Form->RadioGroupSaveFormat->SetItemIndex(0);
+  EXPECT_EQ(Form->GetSaveFormat(), 0);
+  Form->CheckBoxBeepWhenDone->SetChecked(true);
+  EXPECT_TRUE(Form->GetBeepWhenDone());
+  // The start-up tick replaces "Status..." once the loop runs.
+  Pump(400);
+  EXPECT_EQ(Form->GetStatusText(), L"Drop a .JP2 file to process\nThis program WILL take a long time to run");
+  EXPECT_FALSE(Form->TimerStartup->Enabled());
+}
+
+TEST_F(MainWindow, TwoNamesWithinTheIntervalStartOneJobWithTheSecond) {
+  if (!fs::exists(testenv::TestData() / "tile")) GTEST_SKIP() << "generated tile missing";
+  fs::path a = appdriver::CopyTile(L"first"), b = appdriver::CopyTile(L"second");
+  Pump(300);  // past the start-up tick
+  TBoxWatcher boxes;
+  Form->QueueFile((a / "T33UUP_20250101T101021_B03.jp2").wstring());
+  Pump(30);
+  Form->QueueFile((b / "T33UUP_20250101T101021_B04.jp2").wstring());
+  for (int i = 0; i < 300 && Form->GetStatusText() != L"Finished"; ++i) Pump(50);
+  Pump(300);  // room for a second job, were one to start
+  EXPECT_EQ(Form->GetStatusText(), L"Finished");
+  EXPECT_EQ(boxes.Texts, (std::vector<std::wstring>{L"Production of 48-bit TIF  complete!"}));
+  EXPECT_TRUE(fs::exists(b / "T33UUP_20250101T101021_48.tif"));
+  EXPECT_FALSE(fs::exists(a / "T33UUP_20250101T101021_48.tif"));
+  EXPECT_FALSE(Form->TimerNewFile->Enabled());
+  fs::remove_all(a);
+  fs::remove_all(b);
+}
