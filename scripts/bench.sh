@@ -5,7 +5,9 @@
 # stage wall seconds (load each band, save), peak memory and output size. As a reference it
 # times OpenJPEG's own decoder (opj_decompress, all cores) on the same three bands: the floor
 # for the loading stages.
-#   BANDWEAVE_BENCH_RUNS="native-tiff native-png wine-tiff wine-png opj" selects runs.
+#   BANDWEAVE_BENCH_RUNS="native-tiff native-png wine-tiff wine-png opj" selects runs;
+#   BANDWEAVE_NATIVE_BUILD and BANDWEAVE_WINDOWS_BUILD name other build trees than build/native
+#   and build/windows.
 # Peak memory: natively GNU time's maximum resident set size. Under Wine, the peak resident
 # set (VmHWM) of the process running bandweave-cli.exe, read from /proc every 0.2 s; VmHWM is
 # the kernel's own high-water mark, so polling misses nothing but the last moments before exit
@@ -30,19 +32,20 @@ scripts/make-sample.sh "$tile" "$size" B02 B03 B04
 
 native_cli=""
 if [[ " $runs " == *" native-"* ]]; then
-  [ -f build/native/build.ninja ] || cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
-  cmake --build build/native --target bandweave-cli >/dev/null
-  native_cli=$top/build/native/src/cli/bandweave-cli
+  nb=${BANDWEAVE_NATIVE_BUILD:-build/native}
+  # Configure every time: a layer added since the tree was made is picked up only then.
+  cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
+  cmake --build "$nb" --target bandweave-cli >/dev/null
+  native_cli=$top/$nb/src/cli/bandweave-cli
 fi
 wine_cli=""
 if [[ " $runs " == *" wine-"* ]]; then
   prefix=$(scripts/build-freeimage-windows.sh)
-  [ -f build/windows/build.ninja ] || cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" \
-    -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
-  cmake --build build/windows --target bandweave-cli >/dev/null
-  wine_cli=$top/build/windows/src/cli/bandweave-cli.exe
+  wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
+  cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+    -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
+  cmake --build "$wb" --target bandweave-cli >/dev/null
+  wine_cli=$top/$wb/src/cli/bandweave-cli.exe
   . scripts/wine-env.sh
   wine_session_start
   trap 'wine_session_stop; rm -rf "$work"' EXIT
