@@ -242,5 +242,13 @@ LRESULT TCustomRadioGroup::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
     ButtonClicked(reinterpret_cast<HWND>(lParam));
     return 0;
   }
+  if (Msg == WM_ERASEBKGND) {
+    // A group box paints only its frame and caption, and the form clips its children, so
+    // nobody else paints the inside.
+    RECT r{};
+    GetClientRect(FHandle, &r);
+    FillRect(reinterpret_cast<HDC>(wParam), &r, GetSysColorBrush(COLOR_BTNFACE));
+    return 1;
+  }
   return TWinControl::WndProc(Msg, wParam, lParam);
 }
