@@ -16,7 +16,8 @@ if [ "$which" = native ] || [ "$which" = all ]; then
 fi
 if [ "$which" = windows ] || [ "$which" = all ]; then
   prefix=$(scripts/build-freeimage-windows.sh)
-  [ -f build/windows/build.ninja ] || cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  # Always configure: the FreeImage prefix changes when its recipe or sources do.
+  cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" \
     -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
   cmake --build build/windows
