@@ -99,8 +99,10 @@ RECT ChildRect(HWND Child) {
   return r;
 }
 
-TProgram::TProgram(const wchar_t* Arg) {
-  std::wstring exe = ExePath();
+TProgram::TProgram(const wchar_t* Arg) : TProgram(ExePath(), Arg) {}
+
+TProgram::TProgram(const std::wstring& Exe, const wchar_t* Arg) {
+  const std::wstring& exe = Exe;
   std::wstring cmd = L"\"" + exe + L"\"";
   if (Arg) cmd += L" \"" + std::wstring(Arg) + L"\"";
   STARTUPINFOW si{};

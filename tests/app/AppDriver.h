@@ -32,6 +32,8 @@ class TProgram {
  public:
   // Starts the program with the given argument (none when Arg is null).
   explicit TProgram(const wchar_t* Arg);
+  // The same for another copy of the program.
+  TProgram(const std::wstring& Exe, const wchar_t* Arg);
   ~TProgram();  // ends a program that is still running
   TProgram(const TProgram&) = delete;
   TProgram& operator=(const TProgram&) = delete;

@@ -1,11 +1,14 @@
 // Bandweave.exe end to end, driven from outside under the same Wine session.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "AppDriver.h"
 #include "SampleValues.h"
@@ -217,4 +220,47 @@ TEST_F(App, CloseButtonEndsTheProgram) {
   for (int i = 0; i < 250 && !ReadSetting(L"FormClientHeight", v); ++i) Sleep(20);
   EXPECT_TRUE(ReadSetting(L"FormClientHeight", v));
   EXPECT_EQ(p.CloseAndWait(), 0);
+}
+
+TEST(AppResources, VersionRecordManifestAndNoIcon) {
+  std::wstring exe = ExePath();
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT len = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(4, 1));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(20, 0));
+  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(4, 1));
+  const std::pair<const wchar_t*, const wchar_t*> strings[] = {
+      {L"ProductName", L"Bandweave"},
+      {L"FileDescription", L"Bandweave executable"},
+      {L"OriginalFilename", L"Bandweave.exe"},
+      {L"InternalName", L"Converts Copernicus Sentinel 2 data"},
+      {L"FileVersion", L"1.4.0.20"},
+      {L"ProductVersion", L"1.4"},
+      {L"Comments", L"2017-Jan-30"},
+  };
+  for (const auto& s : strings) {
+    std::wstring key = std::wstring(L"\\StringFileInfo\\040904E4\\") + s.first;
+    wchar_t* value = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &len))
+        << fs::path(s.first).string();
+    EXPECT_EQ(std::wstring(value), s.second);
+  }
+
+  HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(m);
+  HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_TRUE(r);
+  std::string manifest(static_cast<const char*>(LockResource(LoadResource(m, r))), SizeofResource(m, r));
+  EXPECT_NE(manifest.find("True/PM"), std::string::npos);
+  EXPECT_NE(manifest.find("asInvoker"), std::string::npos);
+  EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+  EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
+  FreeLibrary(m);
+  EXPECT_EQ(ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0), 0u);
 }

@@ -1,0 +1,73 @@
+// Runs Bandweave.exe on one band file as a user at the screen would, for the demo: starts it,
+// reports the status line as it changes and the message box's text, presses OK, and closes the
+// window once "Finished" shows.
+//   bandweave-demo-driver <Bandweave.exe> <band file>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "AppDriver.h"
+
+namespace {
+// The text as the window holds it, without asking a thread that may be busy with a job.
+std::wstring HeldText(HWND w) {
+  wchar_t buf[1024] = {};
+  int n = InternalGetWindowText(w, buf, 1024);
+  return std::wstring(buf, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+void Say(const wchar_t* what, const std::wstring& text) {
+  std::wstring flat = text;
+  for (wchar_t& c : flat)
+    if (c == L'\n') c = L'|';
+  std::printf("  %ls: %ls\n", what, flat.c_str());
+  std::fflush(stdout);
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: bandweave-demo-driver <Bandweave.exe> <band file>\n");
+    return 2;
+  }
+  try {
+    appdriver::TProgram p(std::wstring(argv[1]), argv[2]);
+    HWND main = p.WaitMainWindow(30000);
+    if (!main) {
+      std::fprintf(stderr, "the window did not appear\n");
+      return 1;
+    }
+    HWND status = p.StatusLine();
+    std::wstring last;
+    std::wstring message;
+    DWORD start = GetTickCount();
+    for (;;) {
+      std::wstring now = status ? HeldText(status) : L"";
+      if (now != last) Say(L"status", last = now);
+      if (message.empty()) {
+        if (HWND box = p.WaitMessageBox(0)) {
+          message = appdriver::MessageText(box);
+          Say(L"message box", message);
+          appdriver::PressOk(box);
+        }
+      }
+      if (!message.empty() && now == L"Finished") break;
+      if (!message.empty() && GetTickCount() - start > 5000 && now != L"Finished") {
+        // A failure leaves no "Finished": the box was the end of the job.
+        if (!p.WaitMessageBox(0)) break;
+      }
+      if (GetTickCount() - start > 30 * 60 * 1000) {
+        std::fprintf(stderr, "no outcome after 30 minutes\n");
+        return 1;
+      }
+      Sleep(10);
+    }
+    int code = p.CloseAndWait(30000);
+    std::printf("  window closed (exit code %d)\n", code);
+    return message.rfind(L"Production of 48-bit", 0) == 0 && code == 0 ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
