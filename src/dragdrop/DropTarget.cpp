@@ -464,12 +464,19 @@ HRESULT TCustomDropTarget::Drop(IDataObject* DataObject, DWORD KeyState, POINTL 
   return result;
 }
 
+void TCustomDropTarget::Raise(const TDropTargetEvent& Event, TShiftState ShiftState, TPoint APoint, DWORD& Effect) {
+  if (!Event) return;
+  int32_t value = static_cast<int32_t>(Effect);
+  Event(this, ShiftState, APoint, value);
+  Effect = static_cast<DWORD>(value);
+}
+
 void TCustomDropTarget::DoEnter(TShiftState ShiftState, TPoint APoint, DWORD& Effect) {
-  if (OnEnter) OnEnter(this, ShiftState, APoint, Effect);
+  Raise(OnEnter, ShiftState, APoint, Effect);
 }
 
 void TCustomDropTarget::DoDragOver(TShiftState ShiftState, TPoint APoint, DWORD& Effect) {
-  if (OnDragOver) OnDragOver(this, ShiftState, APoint, Effect);
+  Raise(OnDragOver, ShiftState, APoint, Effect);
 }
 
 void TCustomDropTarget::DoLeave() {
@@ -477,7 +484,7 @@ void TCustomDropTarget::DoLeave() {
 }
 
 void TCustomDropTarget::DoDrop(TShiftState ShiftState, TPoint APoint, DWORD& Effect) {
-  if (OnDrop) OnDrop(this, ShiftState, APoint, Effect);
+  Raise(OnDrop, ShiftState, APoint, Effect);
   if (Effect == DROPEFFECT_NONE) return;
   const DWORD performed = FOptimizedMove && Effect == DROPEFFECT_MOVE ? DROPEFFECT_COPY : Effect;
   if (SetPerformedDropEffect(performed)) Effect = performed;

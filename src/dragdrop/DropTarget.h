@@ -24,6 +24,8 @@ template <class E, class Bits = uint16_t>
 class TSmallSet {
  public:
   constexpr TSmallSet() = default;
+  // From the bit representation (bit n is member n).
+  explicit constexpr TSmallSet(Bits Value) : FBits(Value) {}
   constexpr TSmallSet(std::initializer_list<E> Members) {
     for (E m : Members) FBits = static_cast<Bits>(FBits | (Bits(1) << m));
   }
@@ -58,7 +60,8 @@ enum TScrollBar : uint8_t { sbHorizontal, sbVertical };
 using TScrollBars = TSmallSet<TScrollBar, uint8_t>;
 
 using TPoint = POINT;
-using TDropTargetEvent = std::function<void(TObject* Sender, TShiftState ShiftState, TPoint APoint, DWORD& Effect)>;
+// Effect is the 32-bit drop effect as a signed value (DROPEFFECT_SCROLL makes it negative).
+using TDropTargetEvent = std::function<void(TObject* Sender, TShiftState ShiftState, TPoint APoint, int32_t& Effect)>;
 using TAcceptFormatEvent = std::function<void(TObject* Sender, TCustomDataFormat* DataFormat, bool& Accept)>;
 
 // An OLE call that failed where failure is a programming or set-up error.
@@ -191,6 +194,10 @@ class TCustomDropTarget : public TDragDropComponent, public IDropTarget {
   TDropTargetEvent OnDragOver;
   TNotifyEvent OnLeave;
   TDropTargetEvent OnDrop;
+  void SetOnEnter(TDropTargetEvent Value) { OnEnter = std::move(Value); }
+  void SetOnDragOver(TDropTargetEvent Value) { OnDragOver = std::move(Value); }
+  void SetOnLeave(TNotifyEvent Value) { OnLeave = std::move(Value); }
+  void SetOnDrop(TDropTargetEvent Value) { OnDrop = std::move(Value); }
 
   // The effect for the keys held and the effects the source allows.
   virtual DWORD GetValidDropEffect(TShiftState ShiftState, TPoint APoint, DWORD Effect);
@@ -218,6 +225,7 @@ class TCustomDropTarget : public TDragDropComponent, public IDropTarget {
   TPoint ClientPoint(POINTL Point) const;
   void StartDragImage(IDataObject* DataObject, POINTL Point, DWORD Effect);
   TPoint WindowRelative(TPoint Client) const;
+  void Raise(const TDropTargetEvent& Event, TShiftState ShiftState, TPoint APoint, DWORD& Effect);
 
   TComRef<IDataObject> FDataObject;
   TDragTypes FDragTypes;
