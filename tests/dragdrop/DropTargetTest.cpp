@@ -466,6 +466,119 @@ TEST_F(DropTargetTest, CountsNoReferences) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// A real OLE drag in this process: DoDragDrop's own loop, driven by synthetic mouse input from a
+// second thread, with our data source and drop source.
+
+class DropSource final : public IDropSource {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = riid == IID_IUnknown || riid == IID_IDropSource ? this : nullptr;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keys) override {
+    if (escape) return DRAGDROP_S_CANCEL;
+    return (keys & MK_LBUTTON) ? S_OK : DRAGDROP_S_DROP;
+  }
+  HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
+};
+
+void SendMouse(DWORD Flags, POINT At = {0, 0}) {
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dwFlags = Flags;
+  if (Flags & MOUSEEVENTF_ABSOLUTE) {
+    in.mi.dx = MulDiv(At.x, 65536, GetSystemMetrics(SM_CXSCREEN));
+    in.mi.dy = MulDiv(At.y, 65536, GetSystemMetrics(SM_CYSCREEN));
+  }
+  SendInput(1, &in, sizeof in);
+}
+
+// Presses the left button at From (over a window of this thread, so that the thread's own key
+// state, which DoDragDrop reads, sees the button down), then (from another thread, while DoDragDrop runs) moves in
+// steps to To and releases it there. Returns DoDragDrop's result and effect.
+HRESULT DragWithMouse(IDataObject* Data, POINT From, POINT To, DWORD* Effect) {
+  DropSource source;
+  HWND origin = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"drag source", WS_POPUP | WS_VISIBLE, From.x - 20,
+                                From.y - 20, 40, 40, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  PumpFor(50);
+  SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, From);
+  SendMouse(MOUSEEVENTF_LEFTDOWN);
+  PumpFor(100);
+  std::thread mover([From, To] {
+    Sleep(200);
+    for (int i = 1; i <= 8; ++i) {
+      SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE,
+                POINT{From.x + (To.x - From.x) * i / 8, From.y + (To.y - From.y) * i / 8});
+      Sleep(60);
+    }
+    Sleep(250);
+    SendMouse(MOUSEEVENTF_LEFTUP);
+  });
+  const HRESULT hr = DoDragDrop(Data, &source, DROPEFFECT_COPY | DROPEFFECT_MOVE, Effect);
+  mover.join();
+  DestroyWindow(origin);
+  PumpFor(50);
+  return hr;
+}
+
+TEST_F(DropTargetTest, RealDragInThisProcess) {
+  fake::DataObject d = BandFile({L"C:\\drag\\T32_B04.jp2", L"C:\\drag\\T32_B03.jp2"});
+  int enters = 0, overs = 0;
+  Target->SetOnEnter([&](TObject*, TShiftState, TPoint, int32_t&) { ++enters; });
+  Target->SetOnDragOver([&](TObject*, TShiftState, TPoint, int32_t&) { ++overs; });
+  const POINTL to = Form->At(150, 60);
+  DWORD effect = DROPEFFECT_NONE;
+  const HRESULT hr = DragWithMouse(&d, POINT{700, 600}, POINT{to.x, to.y}, &effect);
+  ASSERT_EQ(hr, DRAGDROP_S_DROP) << "DoDragDrop did not follow the synthetic mouse";
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY));
+  EXPECT_GE(enters, 1);
+  EXPECT_GE(overs, 1);
+  EXPECT_EQ(Form->Drops, 1);
+  EXPECT_EQ(Form->DroppedFiles, (std::vector<std::wstring>{L"C:\\drag\\T32_B04.jp2", L"C:\\drag\\T32_B03.jp2"}));
+  EXPECT_EQ(d.Received[kPerformed], (Bytes{1, 0, 0, 0}));  // the source was told: copied
+  EXPECT_EQ(Target->Files().Count(), 0);
+  PumpFor(200);
+  EXPECT_EQ(Form->Jobs, std::vector<std::wstring>{L"C:\\drag\\T32_B04.jp2"});
+}
+
+TEST_F(DropTargetTest, RealDragOfTheShellsDataObject) {
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring dir = std::wstring(temp) + L"bandweave-drag-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(dir.c_str(), nullptr);
+  const std::wstring file = dir + L"\\S2A_T32TPS_B03.jp2";
+  CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+
+  IShellFolder* desktop = nullptr;
+  ASSERT_EQ(SHGetDesktopFolder(&desktop), S_OK);
+  LPITEMIDLIST absolute = ILCreateFromPathW(file.c_str());
+  ASSERT_TRUE(absolute);
+  IShellFolder* parent = nullptr;
+  LPCITEMIDLIST child = nullptr;
+  ASSERT_EQ(SHBindToParent(absolute, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child), S_OK);
+  IDataObject* data = nullptr;
+  ASSERT_EQ(parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, reinterpret_cast<void**>(&data)),
+            S_OK);
+
+  const POINTL to = Form->At(100, 50);
+  DWORD effect = DROPEFFECT_NONE;
+  const HRESULT hr = DragWithMouse(data, POINT{700, 600}, POINT{to.x, to.y}, &effect);
+  EXPECT_EQ(hr, DRAGDROP_S_DROP);
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY));
+  ASSERT_EQ(Form->DroppedFiles.size(), 1u);
+  EXPECT_EQ(_wcsicmp(Form->DroppedFiles[0].c_str(), file.c_str()), 0);
+
+  data->Release();
+  parent->Release();
+  ILFree(absolute);
+  desktop->Release();
+  DeleteFileW(file.c_str());
+  RemoveDirectoryW(dir.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Registration.
 
 TEST_F(DropTargetTest, RegistrationFollowsTheWindowHandle) {
