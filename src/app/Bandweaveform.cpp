@@ -84,7 +84,7 @@ TFormBandweave::TFormBandweave(TComponent* AOwner) : TForm(AOwner) {
 #if BANDWEAVE_HAS_DRAGDROP
   DropFileTarget = new TDropFileTarget(this);
   DropFileTarget->SetName(L"DropFileTarget");
-  DropFileTarget->SetDragTypes(TDragTypes(1u << dtCopy));
+  DropFileTarget->SetDragTypes(TDragTypes{dtCopy});
   DropFileTarget->SetOnDrop([this](TObject* s, TShiftState st, TPoint p, int32_t& e) { DropFileTargetDrop(s, st, p, e); });
   DropFileTarget->SetWinTarget(nullptr);
   DropFileTarget->SetOptimizedMove(true);

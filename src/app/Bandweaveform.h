@@ -15,6 +15,7 @@
 #include "qelRadioGroup.h"
 #include "qelRegistryVariables.h"
 #if BANDWEAVE_HAS_DRAGDROP
+#include "DragDropFile.h"
 #include "DropTarget.h"
 #endif
 

@@ -63,8 +63,9 @@ class TComponent : public TObject {
   void FreeNotification(TComponent* AComponent);
   void RemoveFreeNotification(TComponent* AComponent);
 
-  // The owner seen as a COM object, or null (the default). Not AddRef'd; valid as long as
-  // the component lives.
+  // This component as a COM object, or null (the default: plain components and forms are
+  // none). Components that forward reference counting ask their owner for it. Not AddRef'd;
+  // valid as long as the component lives.
   virtual IUnknown* GetComponentUnknown() { return nullptr; }
 
   // Runs before any destructor, while the whole object is still there: tells those who asked

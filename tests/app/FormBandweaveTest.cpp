@@ -1,6 +1,8 @@
 // The main window inside the test process: its job-host operations, and names stored in quick
 // succession starting one job.
 #include <windows.h>
+#include <ole2.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,86 @@
 namespace fs = std::filesystem;
 
 namespace {
+#if BANDWEAVE_HAS_DRAGDROP
+// A drag source's data object offering one file name as CF_HDROP, as the shell does.
+class TFileDataObject : public IDataObject {
+ public:
+  explicit TFileDataObject(const std::wstring& Path) : FPath(Path) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_IDataObject) {
+      *ppv = static_cast<IDataObject*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --FRefs; }  // lives on the test's stack
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* fe, STGMEDIUM* m) override {
+    if (QueryGetData(fe) != S_OK) return DV_E_FORMATETC;
+    size_t bytes = sizeof(DROPFILES) + (FPath.size() + 2) * sizeof(wchar_t);
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    auto* df = static_cast<DROPFILES*>(GlobalLock(h));
+    df->pFiles = sizeof(DROPFILES);
+    df->fWide = TRUE;
+    memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), FPath.c_str(), FPath.size() * sizeof(wchar_t));
+    GlobalUnlock(h);
+    m->tymed = TYMED_HGLOBAL;
+    m->hGlobal = h;
+    m->pUnkForRelease = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* fe) override {
+    return fe->cfFormat == CF_HDROP && (fe->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+    out->ptd = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM* m, BOOL release) override {
+    if (release) ReleaseStgMedium(m);  // the performed effect; nobody here reads it
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dir, IEnumFORMATETC** e) override {
+    if (dir != DATADIR_GET) return E_NOTIMPL;
+    FORMATETC fe{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    return SHCreateStdEnumFmtEtc(1, &fe, e);
+  }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+ private:
+  std::wstring FPath;
+  ULONG FRefs = 1;
+};
+
+// Drags Path over the window's centre and drops it there; the drop's result and effect.
+HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect) {
+  IUnknown* unk = Form->DropFileTarget->GetComponentUnknown();
+  IDropTarget* target = nullptr;
+  if (!unk || FAILED(unk->QueryInterface(IID_IDropTarget, reinterpret_cast<void**>(&target)))) return E_FAIL;
+  RECT r{};
+  GetWindowRect(Form->Handle(), &r);
+  POINTL pt{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  TFileDataObject data(Path);
+  Effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+  HRESULT hr = target->DragEnter(&data, MK_LBUTTON, pt, &Effect);
+  if (SUCCEEDED(hr)) {
+    Effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    hr = target->DragOver(MK_LBUTTON, pt, &Effect);
+  }
+  if (SUCCEEDED(hr)) {
+    Effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    hr = target->Drop(&data, 0, pt, &Effect);
+  }
+  target->Release();
+  return hr;
+}
+#endif
+
 void Pump(DWORD Ms) {
   DWORD start = GetTickCount();
   for (;;) {
@@ -62,6 +144,11 @@ class TBoxWatcher {
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
+    OleInitialize(nullptr);
+#if BANDWEAVE_HAS_DRAGDROP
+    static bool formats = (DragDropInitialize(), DragDropFileInitialize(), true);
+    (void)formats;
+#endif
     qelUtilsInitialize();
     qelRegistryVariablesInitialize();
     RegDeleteTreeW(RegistryRoot, (qelRegistryLocation::ProfilePathFor(RegistryVendor, qelRegistryLocation::OwnExecutablePath()).substr(1)).c_str());
@@ -76,6 +163,7 @@ class MainWindow : public ::testing::Test {
     FreeImage.reset();
     qelRegistryVariablesFinalize();
     qelUtilsFinalize();
+    OleUninitialize();
   }
   std::unique_ptr<FreeImageSession> FreeImage;
   TFormBandweave* Form = nullptr;
@@ -123,9 +211,20 @@ TEST_F(MainWindow, TwoNamesWithinTheIntervalStartOneJobWithTheSecond) {
   fs::path a = appdriver::CopyTile(L"first"), b = appdriver::CopyTile(L"second");
   Pump(300);  // past the start-up tick
   TBoxWatcher boxes;
+#if BANDWEAVE_HAS_DRAGDROP
+  // Through the window's drop target, as the shell delivers them.
+  DWORD effect = 0;
+  ASSERT_EQ(DropOn(Form, (a / "T33UUP_20250101T101021_B03.jp2").wstring(), effect), S_OK);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+  EXPECT_TRUE(Form->TimerNewFile->Enabled());
+  Pump(30);
+  ASSERT_EQ(DropOn(Form, (b / "T33UUP_20250101T101021_B04.jp2").wstring(), effect), S_OK);
+  EXPECT_EQ(Form->FileName(), (b / "T33UUP_20250101T101021_B04.jp2").wstring());
+#else
   Form->QueueFile((a / "T33UUP_20250101T101021_B03.jp2").wstring());
   Pump(30);
   Form->QueueFile((b / "T33UUP_20250101T101021_B04.jp2").wstring());
+#endif
   for (int i = 0; i < 300 && Form->GetStatusText() != L"Finished"; ++i) Pump(50);
   Pump(300);  // room for a second job, were one to start
   EXPECT_EQ(Form->GetStatusText(), L"Finished");
