@@ -29,6 +29,8 @@ class App : public ::testing::Test {
       GTEST_SKIP() << "generated tile missing (scripts/make-testdata.sh)";
     ClearSettings();
   }
+  // The demo shares the Wine prefix: leave it the first-run settings.
+  void TearDown() override { ClearSettings(); }
 };
 
 // Every pixel of a true-colour composite against the generator's formula.
