@@ -12,6 +12,7 @@
 #include "DragDropFile.h"
 #include "ExtCtrls.h"
 #include "FakeDataObject.h"
+#include "MouseDrag.h"
 #include "Forms.h"
 #include "StdCtrls.h"
 
@@ -32,18 +33,6 @@ class Environment : public ::testing::Environment {
   }
 };
 const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
-
-void PumpFor(DWORD Milliseconds) {
-  const DWORD end = GetTickCount() + Milliseconds;
-  do {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-    Sleep(5);
-  } while (static_cast<int32_t>(end - GetTickCount()) > 0);
-}
 
 // RegisterDragDrop answers DRAGDROP_E_ALREADYREGISTERED while a window is registered.
 class NullTarget final : public IDropTarget {
@@ -185,7 +174,7 @@ class DropTargetTest : public ::testing::Test {
   void SetUp() override {
     Form = CreateForm<TDropForm>(nullptr);
     Form->Show();
-    PumpFor(50);
+    mousedrag::PumpFor(50);
     Target = Form->DropFileTarget;
     Inside = Form->At(150, 60);
   }
@@ -284,7 +273,7 @@ TEST_F(DropTargetTest, DropFetchesNamesRaisesOnDropAndReportsCopy) {
   EXPECT_EQ(d.RefCount(), 1u);
   // 70 ms later, not before, the job runs once.
   EXPECT_TRUE(Form->Jobs.empty());
-  PumpFor(300);
+  mousedrag::PumpFor(300);
   EXPECT_EQ(Form->Jobs, std::vector<std::wstring>{L"C:\\t\\A_B03.jp2"});
 }
 
@@ -350,7 +339,7 @@ TEST_F(DropTargetTest, RefusedDataBreaksNothing) {
   EXPECT_EQ(Form->Drops, 1);  // only the mapped-names drop reached the handler
   EXPECT_EQ(Form->FFileName, L"");
   EXPECT_FALSE(Form->TimerNewFile->Enabled());
-  PumpFor(150);
+  mousedrag::PumpFor(150);
   EXPECT_TRUE(Form->Jobs.empty());
 }
 
@@ -448,7 +437,7 @@ TEST_F(DropTargetTest, TwoDropsWithin70msRunOneJobWithTheSecondName) {
     ASSERT_EQ(Target->DragEnter(&d, 0, Inside, &e), S_OK);
     ASSERT_EQ(Target->Drop(&d, 0, Inside, &e), S_OK);
   }
-  PumpFor(300);
+  mousedrag::PumpFor(300);
   EXPECT_EQ(Form->Jobs, std::vector<std::wstring>{L"C:\\second_B03.jp2"});
 }
 
@@ -469,60 +458,6 @@ TEST_F(DropTargetTest, CountsNoReferences) {
 // A real OLE drag in this process: DoDragDrop's own loop, driven by synthetic mouse input from a
 // second thread, with our data source and drop source.
 
-class DropSource final : public IDropSource {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = riid == IID_IUnknown || riid == IID_IDropSource ? this : nullptr;
-    return *ppv ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keys) override {
-    if (escape) return DRAGDROP_S_CANCEL;
-    return (keys & MK_LBUTTON) ? S_OK : DRAGDROP_S_DROP;
-  }
-  HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
-};
-
-void SendMouse(DWORD Flags, POINT At = {0, 0}) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dwFlags = Flags;
-  if (Flags & MOUSEEVENTF_ABSOLUTE) {
-    in.mi.dx = MulDiv(At.x, 65536, GetSystemMetrics(SM_CXSCREEN));
-    in.mi.dy = MulDiv(At.y, 65536, GetSystemMetrics(SM_CYSCREEN));
-  }
-  SendInput(1, &in, sizeof in);
-}
-
-// Presses the left button at From (over a window of this thread, so that the thread's own key
-// state, which DoDragDrop reads, sees the button down), then (from another thread, while DoDragDrop runs) moves in
-// steps to To and releases it there. Returns DoDragDrop's result and effect.
-HRESULT DragWithMouse(IDataObject* Data, POINT From, POINT To, DWORD* Effect) {
-  DropSource source;
-  HWND origin = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"drag source", WS_POPUP | WS_VISIBLE, From.x - 20,
-                                From.y - 20, 40, 40, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  PumpFor(50);
-  SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, From);
-  SendMouse(MOUSEEVENTF_LEFTDOWN);
-  PumpFor(100);
-  std::thread mover([From, To] {
-    Sleep(200);
-    for (int i = 1; i <= 8; ++i) {
-      SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE,
-                POINT{From.x + (To.x - From.x) * i / 8, From.y + (To.y - From.y) * i / 8});
-      Sleep(60);
-    }
-    Sleep(250);
-    SendMouse(MOUSEEVENTF_LEFTUP);
-  });
-  const HRESULT hr = DoDragDrop(Data, &source, DROPEFFECT_COPY | DROPEFFECT_MOVE, Effect);
-  mover.join();
-  DestroyWindow(origin);
-  PumpFor(50);
-  return hr;
-}
-
 TEST_F(DropTargetTest, RealDragInThisProcess) {
   fake::DataObject d = BandFile({L"C:\\drag\\T32_B04.jp2", L"C:\\drag\\T32_B03.jp2"});
   int enters = 0, overs = 0;
@@ -530,7 +465,7 @@ TEST_F(DropTargetTest, RealDragInThisProcess) {
   Target->SetOnDragOver([&](TObject*, TShiftState, TPoint, int32_t&) { ++overs; });
   const POINTL to = Form->At(150, 60);
   DWORD effect = DROPEFFECT_NONE;
-  const HRESULT hr = DragWithMouse(&d, POINT{700, 600}, POINT{to.x, to.y}, &effect);
+  const HRESULT hr = mousedrag::Drag(&d, POINT{700, 600}, POINT{to.x, to.y}, &effect);
   ASSERT_EQ(hr, DRAGDROP_S_DROP) << "DoDragDrop did not follow the synthetic mouse";
   EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY));
   EXPECT_GE(enters, 1);
@@ -539,7 +474,7 @@ TEST_F(DropTargetTest, RealDragInThisProcess) {
   EXPECT_EQ(Form->DroppedFiles, (std::vector<std::wstring>{L"C:\\drag\\T32_B04.jp2", L"C:\\drag\\T32_B03.jp2"}));
   EXPECT_EQ(d.Received[kPerformed], (Bytes{1, 0, 0, 0}));  // the source was told: copied
   EXPECT_EQ(Target->Files().Count(), 0);
-  PumpFor(200);
+  mousedrag::PumpFor(200);
   EXPECT_EQ(Form->Jobs, std::vector<std::wstring>{L"C:\\drag\\T32_B04.jp2"});
 }
 
@@ -564,7 +499,7 @@ TEST_F(DropTargetTest, RealDragOfTheShellsDataObject) {
 
   const POINTL to = Form->At(100, 50);
   DWORD effect = DROPEFFECT_NONE;
-  const HRESULT hr = DragWithMouse(data, POINT{700, 600}, POINT{to.x, to.y}, &effect);
+  const HRESULT hr = mousedrag::Drag(data, POINT{700, 600}, POINT{to.x, to.y}, &effect);
   EXPECT_EQ(hr, DRAGDROP_S_DROP);
   EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY));
   ASSERT_EQ(Form->DroppedFiles.size(), 1u);
@@ -577,6 +512,55 @@ TEST_F(DropTargetTest, RealDragOfTheShellsDataObject) {
   DeleteFileW(file.c_str());
   RemoveDirectoryW(dir.c_str());
 }
+
+// The drag source in another process (Explorer's case, or a Linux file manager's drag through
+// Wine). Wine 8 gives the target a stand-in data object whose SetData answers E_NOTIMPL, so
+// "Performed DropEffect" does not reach a source in another process; what must hold is that
+// the drop answers copy and the job runs.
+TEST_F(DropTargetTest, DropFromAnotherProcess) {
+  std::wstring self(32768, L'\0');
+  self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+  const std::wstring helper = self.substr(0, self.find_last_of(L"\\/") + 1) + L"DragSourceProcess.exe";
+  ASSERT_NE(GetFileAttributesW(helper.c_str()), INVALID_FILE_ATTRIBUTES) << "DragSourceProcess.exe missing";
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring result = std::wstring(temp) + L"bandweave-drag-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  DeleteFileW(result.c_str());
+
+  const POINTL to = Form->At(150, 60);
+  std::wstring command = L"\"" + helper + L"\" \"" + result + L"\" 700 600 " + std::to_wstring(to.x) + L" " +
+                         std::to_wstring(to.y) + L" C:\\far\\T32_B08.jp2 C:\\far\\T32_B04.jp2";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  // Serve this window, and the calls into the drop target, while the other process drags.
+  const DWORD start = GetTickCount();
+  while (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+         GetTickCount() - start < 30000)
+    mousedrag::PumpFor(1);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(pi.hProcess, &exitCode);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  ASSERT_EQ(exitCode, 0u);
+
+  unsigned long hr = 0, effect = 0;
+  int setDataCalls = -1, reported = -1;
+  FILE* in = _wfopen(result.c_str(), L"r");
+  ASSERT_TRUE(in);
+  const int fields = fscanf(in, "%lx %lu %d %d", &hr, &effect, &setDataCalls, &reported);
+  fclose(in);
+  DeleteFileW(result.c_str());
+  ASSERT_EQ(fields, 4);
+  EXPECT_EQ(static_cast<HRESULT>(hr), DRAGDROP_S_DROP);
+  EXPECT_EQ(effect, static_cast<unsigned long>(DROPEFFECT_COPY));
+  EXPECT_EQ(Form->DroppedFiles, (std::vector<std::wstring>{L"C:\\far\\T32_B08.jp2", L"C:\\far\\T32_B04.jp2"}));
+  mousedrag::PumpFor(200);
+  EXPECT_EQ(Form->Jobs, std::vector<std::wstring>{L"C:\\far\\T32_B08.jp2"});
+  RecordProperty("PerformedDropEffectReachedSource", reported);
+}
+
 
 // ---------------------------------------------------------------------------------------------
 // Registration.
