@@ -1,6 +1,7 @@
 #include "ExtCtrls.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "Forms.h"
@@ -8,12 +9,13 @@
 // ------------------------------------------------------------------------------------------ TTimer
 
 namespace {
-// Timers tick through one hidden message-only window; the timer id is the TTimer itself,
-// checked against the live timers before it is used.
-std::set<TTimer*>& LiveTimers() {
-  static std::set<TTimer*> live;
-  return live;
+// Timers tick through one hidden message-only window. Every start takes a fresh id, so a tick
+// already queued for a stopped run (or for a timer since freed) finds no timer and is dropped.
+std::map<UINT_PTR, TTimer*>& RunningTimers() {
+  static std::map<UINT_PTR, TTimer*> running;
+  return running;
 }
+UINT_PTR gNextTimerId = 1;
 }  // namespace
 
 static HWND TimerWindow(WNDPROC proc) {
@@ -30,12 +32,15 @@ static HWND TimerWindow(WNDPROC proc) {
   return wnd;
 }
 
-TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner) { LiveTimers().insert(this); }
+TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner) {}
 
-TTimer::~TTimer() {
-  if (FRunning) KillTimer(TimerWindow(TimerWndProc), reinterpret_cast<UINT_PTR>(this));
+TTimer::~TTimer() { StopTimer(); }
+
+void TTimer::StopTimer() {
+  if (!FRunning) return;
+  KillTimer(TimerWindow(TimerWndProc), FTimerId);
+  RunningTimers().erase(FTimerId);
   FRunning = false;
-  LiveTimers().erase(this);
 }
 
 void TTimer::SetEnabled(bool Value) {
@@ -58,11 +63,13 @@ void TTimer::SetOnTimer(TNotifyEvent Value) {
 }
 
 void TTimer::UpdateTimer() {
+  StopTimer();
   HWND wnd = TimerWindow(TimerWndProc);
-  if (FRunning) KillTimer(wnd, reinterpret_cast<UINT_PTR>(this));
-  FRunning = false;
-  if (FEnabled && FInterval > 0 && FOnTimer && !DesignMode() && wnd)
-    FRunning = SetTimer(wnd, reinterpret_cast<UINT_PTR>(this), FInterval, nullptr) != 0;
+  if (!FEnabled || FInterval == 0 || !FOnTimer || DesignMode() || !wnd) return;
+  FTimerId = gNextTimerId++;
+  if (!SetTimer(wnd, FTimerId, FInterval, nullptr)) return;
+  RunningTimers()[FTimerId] = this;
+  FRunning = true;
 }
 
 void TTimer::Timer() {
@@ -73,11 +80,12 @@ void TTimer::Timer() {
 
 LRESULT CALLBACK TTimer::TimerWndProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   if (Msg != WM_TIMER) return DefWindowProcW(Wnd, Msg, wParam, lParam);
-  auto* t = reinterpret_cast<TTimer*>(wParam);
-  if (!LiveTimers().count(t)) {
-    KillTimer(Wnd, wParam);  // a stray from a timer already gone
+  auto it = RunningTimers().find(wParam);
+  if (it == RunningTimers().end()) {
+    KillTimer(Wnd, wParam);  // a stray from a run already stopped
     return 0;
   }
+  TTimer* t = it->second;
   try {
     t->Timer();
   } catch (const std::exception& e) {

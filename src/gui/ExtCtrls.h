@@ -31,8 +31,10 @@ class TTimer : public TComponent {
 
  private:
   void UpdateTimer();
+  void StopTimer();
   static LRESULT CALLBACK TimerWndProc(HWND, UINT, WPARAM, LPARAM);
 
+  UINT_PTR FTimerId = 0;
   bool FEnabled = true;
   unsigned FInterval = 1000;
   TNotifyEvent FOnTimer;
