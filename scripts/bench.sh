@@ -30,21 +30,24 @@ if [ ! -x /usr/bin/time ]; then
 fi
 scripts/make-sample.sh "$tile" "$size" B02 B03 B04
 
+# Runs a build step, showing its output only when it fails.
+quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2; return 1; }; }
+
 native_cli=""
 if [[ " $runs " == *" native-"* ]]; then
   nb=${BANDWEAVE_NATIVE_BUILD:-build/native}
   # Configure every time: a layer added since the tree was made is picked up only then.
-  cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
-  cmake --build "$nb" --target bandweave-cli >/dev/null
+  quiet cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBANDWEAVE_TEST_DATA="$top/build/testdata"
+  quiet cmake --build "$nb" --target bandweave-cli
   native_cli=$top/$nb/src/cli/bandweave-cli
 fi
 wine_cli=""
 if [[ " $runs " == *" wine-"* ]]; then
   prefix=$(scripts/build-freeimage-windows.sh)
   wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
-  cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-    -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
-  cmake --build "$wb" --target bandweave-cli >/dev/null
+  quiet cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+    -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata"
+  quiet cmake --build "$wb" --target bandweave-cli
   wine_cli=$top/$wb/src/cli/bandweave-cli.exe
   . scripts/wine-env.sh
   wine_session_start
@@ -66,6 +69,7 @@ report() {  # report NAME STDERR-FILE WALL PEAK-KB OUTPUT
   fi
   awk -v n="$1" -v r="$r" -v g="$g" -v b="$b" -v s="$s" -v p="$p" -v w="$3" -v k="$4" -v o="$(stat -c %s "$5")" \
     'BEGIN { printf "%-12s %8.1f %8.1f %8.1f %8.1f %8.1f %9.0f %9.0f\n", n, g-r, b-g, s-b, p-s, w, k/1024, o/1048576 }'
+  echo "$1 $(echo "$s - $r" | bc)" >>"$work/loads"
 }
 
 run_native() {  # run_native FORMAT
@@ -110,6 +114,7 @@ run_opj() {
   done
   awk -v r="${secs[0]}" -v g="${secs[1]}" -v b="${secs[2]}" -v k="$peak" \
     'BEGIN { printf "%-12s %8.1f %8.1f %8.1f %8s %8.1f %9.0f %9s\n", "opj-decode", r, g, b, "-", r+g+b, k/1024, "-" }'
+  echo "${secs[0]} + ${secs[1]} + ${secs[2]}" | bc >"$work/opj"
 }
 
 for run in $runs; do
@@ -124,3 +129,10 @@ for run in $runs; do
 done
 echo
 echo "opj-decode: OpenJPEG's decoder alone, one band at a time to a PGM, all cores (peak = the largest band)."
+if [ -s "$work/opj" ] && [ -s "$work/loads" ]; then
+  # Loading the three bands (decode, conversion, merge) against decoding them alone.
+  while read -r name load; do
+    awk -v n="$name" -v l="$load" -v o="$(cat "$work/opj")" \
+      'BEGIN { printf "%-12s loading %.1f s = %.2f x the decoder alone\n", n, l, l/o }'
+  done <"$work/loads"
+fi
