@@ -6,8 +6,8 @@
 
 #include "Controls.h"
 
-// A Static that sizes itself to its text; a line feed starts a new line. It keeps its own
-// tool tip setting (ShowHint is its own, not the parent's).
+// A Static that sizes itself to its text; a line feed starts a new line. Its tool tip follows
+// the form's ShowHint until SetShowHint gives it a setting of its own.
 class TLabel : public TWinControl {
  public:
   explicit TLabel(TComponent* AOwner);
