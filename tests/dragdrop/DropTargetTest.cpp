@@ -5,15 +5,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <atomic>
-#include <thread>
-
 #include "DragDrop.h"
 #include "DragDropFile.h"
 #include "ExtCtrls.h"
 #include "FakeDataObject.h"
-#include "MouseDrag.h"
 #include "Forms.h"
+#include "MouseDrag.h"
 #include "StdCtrls.h"
 
 using fake::Bytes;
