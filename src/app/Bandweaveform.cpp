@@ -1,5 +1,7 @@
 #include "Bandweaveform.h"
 
+#include <cwchar>
+
 #include <shellapi.h>
 
 #include "Dialogs.h"
@@ -142,7 +144,13 @@ void TFormBandweave::TimerNewFileTimer(TObject*) {
 
 #if BANDWEAVE_HAS_DRAGDROP
 void TFormBandweave::DropFileTargetDrop(TObject*, TShiftState, TPoint, int32_t&) {
-  QueueFile(DropFileTarget->Files()[0]);
+  const TUnicodeStrings& files = DropFileTarget->Files();
+  if (files.Count() == 0) return;
+  // Older sources hand "FileNameW" over in a block larger than the name; no Windows path
+  // holds a zero character, so the name ends at the first one.
+  std::wstring name = files[0];
+  name.resize(std::wcslen(name.c_str()));
+  QueueFile(name);
   Update();
 }
 #endif

@@ -22,10 +22,12 @@ namespace fs = std::filesystem;
 
 namespace {
 #if BANDWEAVE_HAS_DRAGDROP
-// A drag source's data object offering one file name as CF_HDROP, as the shell does.
+// A drag source's data object offering one file name as CF_HDROP, as the shell does, or as
+// "FileNameW" in a block larger than the name, as some older sources do.
 class TFileDataObject : public IDataObject {
  public:
-  explicit TFileDataObject(const std::wstring& Path) : FPath(Path) {}
+  explicit TFileDataObject(const std::wstring& Path, bool AsFileNameW = false)
+      : FPath(Path), FFormat(AsFileNameW ? static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"FileNameW")) : CF_HDROP) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (riid == IID_IUnknown || riid == IID_IDataObject) {
       *ppv = static_cast<IDataObject*>(this);
@@ -39,6 +41,16 @@ class TFileDataObject : public IDataObject {
   ULONG STDMETHODCALLTYPE Release() override { return --FRefs; }  // lives on the test's stack
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* fe, STGMEDIUM* m) override {
     if (QueryGetData(fe) != S_OK) return DV_E_FORMATETC;
+    if (FFormat != CF_HDROP) {
+      const std::wstring block = FPath + L'\0' + L"stale tail";
+      HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (block.size() + 1) * sizeof(wchar_t));
+      memcpy(GlobalLock(h), block.c_str(), (block.size() + 1) * sizeof(wchar_t));
+      GlobalUnlock(h);
+      m->tymed = TYMED_HGLOBAL;
+      m->hGlobal = h;
+      m->pUnkForRelease = nullptr;
+      return S_OK;
+    }
     size_t bytes = sizeof(DROPFILES) + (FPath.size() + 2) * sizeof(wchar_t);
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
     auto* df = static_cast<DROPFILES*>(GlobalLock(h));
@@ -53,7 +65,7 @@ class TFileDataObject : public IDataObject {
   }
   HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* fe) override {
-    return fe->cfFormat == CF_HDROP && (fe->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+    return fe->cfFormat == FFormat && (fe->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
   }
   HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
     out->ptd = nullptr;
@@ -65,7 +77,7 @@ class TFileDataObject : public IDataObject {
   }
   HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dir, IEnumFORMATETC** e) override {
     if (dir != DATADIR_GET) return E_NOTIMPL;
-    FORMATETC fe{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC fe{FFormat, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     return SHCreateStdEnumFmtEtc(1, &fe, e);
   }
   HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
@@ -74,18 +86,19 @@ class TFileDataObject : public IDataObject {
 
  private:
   std::wstring FPath;
+  CLIPFORMAT FFormat;
   ULONG FRefs = 1;
 };
 
 // Drags Path over the window's centre and drops it there; the drop's result and effect.
-HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect) {
+HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect, bool AsFileNameW = false) {
   IUnknown* unk = Form->DropFileTarget->GetComponentUnknown();
   IDropTarget* target = nullptr;
   if (!unk || FAILED(unk->QueryInterface(IID_IDropTarget, reinterpret_cast<void**>(&target)))) return E_FAIL;
   RECT r{};
   GetWindowRect(Form->Handle(), &r);
   POINTL pt{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  TFileDataObject data(Path);
+  TFileDataObject data(Path, AsFileNameW);
   Effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
   HRESULT hr = target->DragEnter(&data, MK_LBUTTON, pt, &Effect);
   if (SUCCEEDED(hr)) {
@@ -238,3 +251,15 @@ TEST_F(MainWindow, TwoNamesWithinTheIntervalStartOneJobWithTheSecond) {
   fs::remove_all(a);
   fs::remove_all(b);
 }
+
+#if BANDWEAVE_HAS_DRAGDROP
+TEST_F(MainWindow, NameFromALargerFileNameWBlockEndsAtItsTerminator) {
+  Pump(300);
+  DWORD effect = 0;
+  const std::wstring path = L"C:\\tiles\\T33UUP_20250101T101021_B03.jp2";
+  ASSERT_EQ(DropOn(Form, path, effect, true), S_OK);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+  EXPECT_EQ(Form->FileName(), path);
+  Form->TimerNewFile->SetEnabled(false);  // no such file: nothing to run
+}
+#endif
