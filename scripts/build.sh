@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds both targets: build/native and build/windows.
-#   scripts/build.sh [native|windows|all]
+# Configures and builds both targets: build/native and build/windows, and the sanitizer build
+# build/native-asan.
+#   scripts/build.sh [native|asan|windows|all]   (asan: the portable core under ASan + UBSan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -13,6 +14,12 @@ if [ "$which" = native ] || [ "$which" = all ]; then
   [ -f build/native/build.ninja ] || cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
   cmake --build build/native
+fi
+if [ "$which" = asan ] || [ "$which" = all ]; then
+  # The portable core once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+  [ -f build/native-asan/build.ninja ] || cmake -S . -B build/native-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DBANDWEAVE_SANITIZE=ON -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
+  cmake --build build/native-asan
 fi
 if [ "$which" = windows ] || [ "$which" = all ]; then
   prefix=$(scripts/build-freeimage-windows.sh)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every test: the native suite, a short fuzz run, then the Windows suite under Wine (and Xvfb
+# Every test: the native suite (plain and under sanitizers), a short fuzz run, then the Windows suite under Wine (and Xvfb
 # when there is no display). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +10,8 @@ scripts/build.sh all
 status=0
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j2 || status=1
+echo "== native tests under ASan and UBSan"
+ctest --test-dir build/native-asan --output-on-failure -j2 || status=1
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== short fuzz run"
