@@ -11,13 +11,14 @@ export BANDWEAVE_CACHE
 testdata=$top/build/testdata
 
 if [ "$which" = native ] || [ "$which" = all ]; then
-  [ -f build/native/build.ninja ] || cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  # Configure every time: a layer or test folder added since the tree was made shows up only then.
+  cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
   cmake --build build/native
 fi
 if [ "$which" = asan ] || [ "$which" = all ]; then
   # The portable core once more under AddressSanitizer and UndefinedBehaviorSanitizer.
-  [ -f build/native-asan/build.ninja ] || cmake -S . -B build/native-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  cmake -S . -B build/native-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DBANDWEAVE_SANITIZE=ON -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
   cmake --build build/native-asan
 fi
