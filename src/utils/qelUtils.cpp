@@ -9,6 +9,7 @@ constexpr double kDayOf1601 = -109205.0;          // 1601-01-01 as days since 18
 uint32_t gLastTick = 0;  // written only by KeepAlive; 0 at program start
 qelUtilsTesting::TickSource gTick = nullptr;
 qelUtilsTesting::PeekHook gPeek = nullptr;
+qelUtilsTesting::ClockSource gClockSource = nullptr;
 
 uint32_t ReadTick() { return gTick ? gTick() : qelUtilsPlatform::TickCount(); }
 void Peek() { gPeek ? gPeek() : qelUtilsPlatform::PeekQueue(); }
@@ -19,7 +20,9 @@ TDayCount FileTimeToDays(int64_t ticks) {
   return static_cast<double>(ticks) / kTicksPerDay + kDayOf1601;
 }
 
-TDayCount NowUTC() { return FileTimeToDays(qelUtilsPlatform::SystemTimeTicks()); }
+TDayCount NowUTC() {
+  return FileTimeToDays(gClockSource ? gClockSource() : qelUtilsPlatform::SystemTimeTicks());
+}
 
 void KeepAlive() {
   // Only equality is tested, so a wrap of the 32-bit counter does no harm.
@@ -33,6 +36,7 @@ void SetKeepAliveHooks(TickSource tick, PeekHook peek) {
   gTick = tick;
   gPeek = peek;
 }
+void SetClockHook(ClockSource clock) { gClockSource = clock; }
 uint32_t LastTick() { return gLastTick; }
 void ResetLastTick() { gLastTick = 0; }
 }  // namespace qelUtilsTesting

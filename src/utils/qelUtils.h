@@ -41,6 +41,10 @@ namespace qelUtilsTesting {
 using TickSource = uint32_t (*)();
 using PeekHook = void (*)();
 void SetKeepAliveHooks(TickSource tick, PeekHook peek);
+// The system time NowUTC reads, as a tick count, so that tests can fix the time stamps a job
+// takes. Passing null restores the real clock.
+using ClockSource = int64_t (*)();
+void SetClockHook(ClockSource clock);
 uint32_t LastTick();
 void ResetLastTick();
 }  // namespace qelUtilsTesting

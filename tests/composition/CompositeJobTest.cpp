@@ -81,6 +81,8 @@ class JobTest : public ::testing::Test {
   void TearDown() override {
     compositionTesting::SetConvertHook(nullptr);
     compositionTesting::SetChannelHook(nullptr);
+    qelUtilsTesting::SetKeepAliveHooks(nullptr, nullptr);
+    qelUtilsTesting::SetClockHook(nullptr);
     std::error_code ignored;
     RemoveTree(FDir, ignored);
   }
@@ -223,6 +225,58 @@ TEST_F(JobTest, RepeatedJobsOverwriteTheOutput) {
   }
   ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
   EXPECT_EQ(Written(), std::vector<std::string>{kStem + "48.tif"});
+}
+
+// Every KeepAlive call looks at the queue when the tick counter moves at each reading; the
+// looks are logged among the host's calls, so their places in the job show.
+RecordingHost* gKeepAliveLog = nullptr;
+uint32_t gMovingTick = 0;
+uint32_t MovingTick() { return ++gMovingTick; }
+void LogKeepAlive() { gKeepAliveLog->Calls.push_back(L"keep-alive"); }
+
+TEST_F(JobTest, KeepAliveFollowsEachLongCallAndEvery128Rows) {
+  // Red 300 x 200 is the base; green 150 x 100 copies rows 0..99, blue 320 x 240 rows 0..199.
+  CopyBands("mixed", {"B02", "B03", "B04"});
+  gKeepAliveLog = &FHost;
+  qelUtilsTesting::SetKeepAliveHooks(MovingTick, LogKeepAlive);
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Saved);
+  const std::wstring keep = L"keep-alive";
+  const std::wstring complete = L"Production of 48-bit TIF  complete!";
+  EXPECT_EQ(FHost.Visible(),
+            (Calls{L"busy",
+                   L"status: Processing red", L"repaint", keep, keep,              // load, convert
+                   L"status: Processing green", L"repaint", keep, keep, keep,      // load, convert, channel
+                   keep,                                                           // row 0
+                   L"status: Processing blue", L"repaint", keep, keep, keep,
+                   keep, keep,                                                     // rows 0 and 128
+                   L"status: Saving...this will take some time!", L"repaint", L"status: " + complete,
+                   L"repaint", L"box: " + complete, L"status: Finished", L"hint", L"repaint", L"restore"}));
+}
+
+// A clock whose n-th reading is n * n seconds past a fixed instant: every duration in the
+// tool tip tells which two readings it was taken from.
+int gClockReadings = 0;
+int64_t SquareSecondsClock() {
+  ++gClockReadings;
+  return 133000000000000000LL + int64_t{gClockReadings} * gClockReadings * 10000000LL;
+}
+
+TEST_F(JobTest, TimingTextTakesEachDurationFromItsOwnStamps) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  qelUtilsTesting::SetClockHook(SquareSecondsClock);
+  // Readings: bands start 1, bands end 4, PNG 9 (one reading), TIFF start 16, TIFF end 25.
+  gClockReadings = 0;
+  FHost.SaveFormat = 1;
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Saved);
+  EXPECT_EQ(gClockReadings, 5);
+  EXPECT_EQ(FHost.Hint, FormatTimingText(3.0, 0.0, 9.0));
+  // Readings: bands 1 and 4, PNG start 9, PNG end 16, TIFF 25 (one reading).
+  gClockReadings = 0;
+  RecordingHost png;
+  png.SaveFormat = 0;
+  EXPECT_EQ(RunCompositeJob(png, Wide(Band("B03"))), TJobOutcome::Saved);
+  EXPECT_EQ(gClockReadings, 5);
+  EXPECT_EQ(png.Hint, FormatTimingText(3.0, 7.0, 0.0));
 }
 
 // --- Jobs that end silently or before loading -------------------------------------------
@@ -375,13 +429,19 @@ TEST_F(JobTest, FailedSaveNamesTheOutputAndLeavesNothingBehind) {
   EXPECT_TRUE(fs::is_directory(Output("tif")));
 }
 
-TEST_F(JobTest, UnwritableFolderFailsThePngSave) {
+TEST_F(JobTest, FailedPngSaveRepaintsAfterItsOwnTextAndBeepsTwice) {
   CopyBands("tile", {"B02", "B03", "B04"});
   fs::create_directories(Output("png"));
   FHost.SaveFormat = 0;
+  FHost.BeepWhenDone = true;
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::SaveFailed);
+  const std::wstring error = L"Error saving file: " + Wide(Output("png"));
+  EXPECT_EQ(FHost.Visible(),
+            Join({{L"busy"}, kAnnounceAll,
+                  {L"status: Saving...this will take some time!", L"repaint", L"beep",
+                   L"status: Production of 48-bit PNG  complete!", L"repaint", L"status: " + error, L"repaint",
+                   L"beep", L"box: " + error, L"status: Finished", L"hint", L"repaint", L"restore"}}));
   EXPECT_EQ(FHost.Status, L"Finished");
-  EXPECT_EQ(FHost.Count(L"box: Error saving file: " + Wide(Output("png"))), 1);
   EXPECT_NE(FHost.Hint.find(L"\"TIFF:\"  0"), std::wstring::npos);
 }
 

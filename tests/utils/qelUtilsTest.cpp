@@ -5,6 +5,10 @@
 #include <ctime>
 #include <thread>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "qelUtils.h"
 
 namespace {
@@ -81,6 +85,24 @@ TEST_F(KeepAliveTest, SameStepReadsTheCounterOnceAndStoresNothing) {
   EXPECT_EQ(qelUtilsTesting::LastTick(), 77u);
 }
 
+// The counter may move while the queue is looked at; the reading after the peek is the one
+// kept, so the next call in that later step does nothing.
+void PeekWhileTheCounterMoves() {
+  ++gPeeks;
+  gFakeTick += 16;
+}
+
+TEST_F(KeepAliveTest, StoresTheReadingTakenAfterThePeek) {
+  qelUtilsTesting::SetKeepAliveHooks(FakeTick, PeekWhileTheCounterMoves);
+  gFakeTick = 500;
+  KeepAlive();
+  EXPECT_EQ(gPeeks, 1);
+  EXPECT_EQ(gTickReads, 2);
+  EXPECT_EQ(qelUtilsTesting::LastTick(), 516u);
+  KeepAlive();
+  EXPECT_EQ(gPeeks, 1);
+}
+
 TEST_F(KeepAliveTest, FirstCallAtTickZeroDoesNotPeek) {
   gFakeTick = 0;
   KeepAlive();
@@ -95,6 +117,42 @@ TEST_F(KeepAliveTest, CounterWrapIsHarmless) {
   EXPECT_EQ(gPeeks, 2);
   EXPECT_EQ(qelUtilsTesting::LastTick(), 5u);
 }
+
+#if defined(_WIN32)
+// The look at the queue must leave every message where it is: the job's host serves them
+// later, in its own message boxes.
+TEST(KeepAliveReal, LeavesTheQueueAsItWas) {
+  const UINT kProbe = WM_APP + 17;
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // make sure the thread has a queue
+  while (PeekMessageW(&msg, nullptr, kProbe, kProbe, PM_REMOVE)) {
+  }
+  ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), kProbe, 42, 0));
+  for (int i = 0; i < 3; ++i) {
+    qelUtilsTesting::ResetLastTick();  // each call peeks
+    KeepAlive();
+  }
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, kProbe, kProbe, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 42u);
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, kProbe, kProbe, PM_REMOVE));
+}
+
+TEST(ModuleStartUp, BindsTheEntryPointsByName) {
+  qelUtilsInitialize();
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  ASSERT_NE(kernel, nullptr);
+  EXPECT_EQ(reinterpret_cast<void*>(GetTickCount64Entry),
+            reinterpret_cast<void*>(GetProcAddress(kernel, "GetTickCount64")));
+  if (const HMODULE dwm = GetModuleHandleW(L"dwmapi.dll")) {
+    EXPECT_EQ(reinterpret_cast<void*>(DwmIsCompositionEnabled),
+              reinterpret_cast<void*>(GetProcAddress(dwm, "DwmIsCompositionEnabled")));
+    EXPECT_EQ(reinterpret_cast<void*>(DwmEnableComposition),
+              reinterpret_cast<void*>(GetProcAddress(dwm, "DwmEnableComposition")));
+  }
+  qelUtilsFinalize();
+  EXPECT_NE(GetTickCount64Entry, nullptr);  // left as bound
+}
+#endif
 
 TEST(KeepAliveReal, StoresTheSecondReading) {
   qelUtilsTesting::ResetLastTick();
