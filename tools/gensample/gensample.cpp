@@ -34,6 +34,13 @@ bool WritePgm(const std::string& path, int band, uint32_t width, uint32_t height
   return std::fclose(file) == 0 && ok;
 }
 
+// One word for the shell, whatever the path holds.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 int Resolutions(uint32_t width, uint32_t height) {
   const uint32_t side = width < height ? width : height;
   int levels = 1;
@@ -70,9 +77,9 @@ int main(int argc, char** argv) {
     const int levels = Resolutions(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
     std::string precincts;
     for (int level = 0; level < levels; ++level) precincts += (level ? ",[256,256]" : "[256,256]");
-    const std::string command = "opj_compress -i '" + pgm + "' -o '" + target +
-                                "' -t 1024,1024 -b 64,64 -c " + precincts + " -p LRCP -n " +
-                                std::to_string(levels) + " >'" + pgm + ".log' 2>&1";
+    const std::string command = "opj_compress -i " + Quoted(pgm) + " -o " + Quoted(target) +
+                                " -t 1024,1024 -b 64,64 -c " + precincts + " -p LRCP -n " +
+                                std::to_string(levels) + " >" + Quoted(pgm + ".log") + " 2>&1";
     const int status = std::system(command.c_str());
     std::remove(pgm.c_str());
     const std::string log = pgm + ".log";
