@@ -198,15 +198,19 @@ TEST_F(App, LayoutAsDesignedReadBackFromTheRealWindows) {
   EXPECT_EQ(s.left, px(8));
   EXPECT_EQ(s.top, px(8));
   EXPECT_GT(s.bottom - s.top, px(20));
-  // Tab order: Close, the save-format group, the check box.
-  std::vector<HWND> kids = Children(main);
+  // Tab order: Close, the save-format group (its buttons take the focus, not its frame), the
+  // check box.
   std::vector<std::wstring> texts;
-  for (HWND k : kids)
-    if (GetWindowLongPtrW(k, GWL_STYLE) & WS_TABSTOP) texts.push_back(WindowText(k));
-  ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(texts[0], L"Close");
-  EXPECT_EQ(texts[1], L"Beep when done");
-  EXPECT_EQ(WindowText(p.ChildByText(L"Save format")), L"Save format");
+  for (HWND k : Children(main))
+    if (IsWindowVisible(k)) texts.push_back(WindowText(k));
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(texts[1], L"Close");
+  EXPECT_EQ(texts[2], L"Save format");
+  EXPECT_EQ(texts[3], L"Beep when done");
+  EXPECT_TRUE(GetWindowLongPtrW(p.ChildByText(L"Close"), GWL_STYLE) & WS_TABSTOP);
+  EXPECT_TRUE(GetWindowLongPtrW(p.ChildByText(L"Beep when done"), GWL_STYLE) & WS_TABSTOP);
+  // Tab reaches the group through its selected button.
+  EXPECT_TRUE(GetWindowLongPtrW(p.ChildByText(L"TIFF"), GWL_STYLE) & WS_TABSTOP);
   EXPECT_EQ(p.CloseAndWait(), 0);
 }
 
@@ -262,7 +266,11 @@ TEST(AppResources, VersionRecordManifestAndNoIcon) {
   EXPECT_NE(manifest.find("True/PM"), std::string::npos);
   EXPECT_NE(manifest.find("asInvoker"), std::string::npos);
   EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
-  EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
+  // Vista, 7, 8, 8.1 and 10.
+  for (const char* os : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + os + "\"/>"), std::string::npos) << os;
   FreeLibrary(m);
   EXPECT_EQ(ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0), 0u);
 }

@@ -1,12 +1,14 @@
 // The main window inside the test process: its job-host operations, and names stored in quick
 // succession starting one job.
 #include <windows.h>
+#include <commctrl.h>
 #include <ole2.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "Bandweaveform.h"
 #include "FreeImageSession.h"
 #include "TestEnv.h"
+#include "qelRegistryKey.h"
 #include "qelRegistryVariables.h"
 #include "qelUtils.h"
 
@@ -217,6 +220,114 @@ TEST_F(MainWindow, ProvidesTheJobHostOperations) {
   Pump(400);
   EXPECT_EQ(Form->GetStatusText(), L"Drop a .JP2 file to process\nThis program WILL take a long time to run");
   EXPECT_FALSE(Form->TimerStartup->Enabled());
+}
+
+// The face and height of the font a window really draws with.
+LOGFONTW FontOf(HWND Wnd) {
+  LOGFONTW lf{};
+  HFONT f = reinterpret_cast<HFONT>(SendMessageW(Wnd, WM_GETFONT, 0, 0));
+  if (f) GetObjectW(f, sizeof lf, &lf);
+  return lf;
+}
+
+TEST_F(MainWindow, EveryControlDrawsWithTheDesktopsIconTitleFont) {
+  LOGFONTW desktop{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof desktop, &desktop, 0));
+  const int height = MulDiv(desktop.lfHeight, Form->CurrentPPI(), SystemDpi());
+  std::vector<HWND> windows = {Form->LabelInfo->Handle(), Form->ButtonClose->Handle(),
+                               Form->RadioGroupSaveFormat->Handle(), Form->CheckBoxBeepWhenDone->Handle()};
+  for (HWND b : Form->RadioGroupSaveFormat->Buttons()) windows.push_back(b);
+  ASSERT_EQ(windows.size(), 6u);
+  for (HWND w : windows) {
+    wchar_t text[64] = {};
+    GetWindowTextW(w, text, 64);
+    SCOPED_TRACE(fs::path(text).string());
+    LOGFONTW lf = FontOf(w);
+    EXPECT_STREQ(lf.lfFaceName, desktop.lfFaceName);
+    EXPECT_EQ(lf.lfHeight, height);
+  }
+  // The check box keeps its designed, DPI-scaled size whatever the font needs.
+  RECT r{};
+  GetWindowRect(Form->CheckBoxBeepWhenDone->Handle(), &r);
+  EXPECT_EQ(r.right - r.left, ScaleForDpi(105, Form->CurrentPPI()));
+  EXPECT_EQ(r.bottom - r.top, ScaleForDpi(17, Form->CurrentPPI()));
+}
+
+TEST_F(MainWindow, ToolTipsTabOrderAndTimersAsLaidOut) {
+  HWND tip = Form->ToolTipHandle();
+  ASSERT_TRUE(tip);
+  auto tipText = [&](HWND Wnd) -> std::wstring {
+    wchar_t buf[256] = {};
+    TOOLINFOW ti{};
+    ti.cbSize = TTTOOLINFOW_V2_SIZE;
+    ti.hwnd = Form->Handle();
+    ti.uId = reinterpret_cast<UINT_PTR>(Wnd);
+    ti.lpszText = buf;
+    if (!SendMessageW(tip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti))) return L"<none>";
+    SendMessageW(tip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&ti));
+    return buf;
+  };
+  const std::wstring groupTip = L"TIFF is quicker, but produces a 20% bigger file";
+  EXPECT_EQ(tipText(Form->RadioGroupSaveFormat->Handle()), groupTip);
+  for (HWND b : Form->RadioGroupSaveFormat->Buttons()) EXPECT_EQ(tipText(b), groupTip);
+  EXPECT_EQ(tipText(Form->LabelInfo->Handle()), L"<none>");  // no durations before a job
+  // The status line shows its durations even when the window's tips are off.
+  Form->SetShowHint(false);
+  EXPECT_EQ(tipText(Form->RadioGroupSaveFormat->Handle()), L"<none>");
+  Form->SetStatusHint(L"\"JP2:\"   1.0");
+  EXPECT_EQ(tipText(Form->LabelInfo->Handle()), L"\"JP2:\"   1.0");
+  Form->SetShowHint(true);
+
+  // Child windows in creation order: the label, then the tab order Close, group, check box.
+  std::vector<HWND> kids;
+  for (HWND k = GetWindow(Form->Handle(), GW_CHILD); k; k = GetWindow(k, GW_HWNDNEXT)) kids.push_back(k);
+  ASSERT_GE(kids.size(), 4u);
+  EXPECT_EQ(kids[0], Form->LabelInfo->Handle());
+  EXPECT_EQ(kids[1], Form->ButtonClose->Handle());
+  EXPECT_EQ(kids[2], Form->RadioGroupSaveFormat->Handle());
+  EXPECT_EQ(kids[3], Form->CheckBoxBeepWhenDone->Handle());
+  EXPECT_EQ(Form->ButtonClose->Anchors(), static_cast<TAnchors>(akRight | akBottom));
+
+  EXPECT_EQ(Form->TimerStartup->Interval(), 100u);
+  EXPECT_EQ(Form->TimerNewFile->Interval(), 70u);
+  EXPECT_FALSE(Form->TimerNewFile->Enabled());
+}
+
+TEST_F(MainWindow, RepaintNowPaintsAtOnceAndServesNothingElse) {
+  Pump(300);  // past the start-up tick, everything painted
+  Form->SetStatusText(L"Processing red");
+  ASSERT_TRUE(GetUpdateRect(Form->LabelInfo->Handle(), nullptr, FALSE)) << "a new text needs painting";
+  const UINT probe = WM_APP + 17;
+  ASSERT_TRUE(PostMessageW(Form->Handle(), probe, 0, 0));
+  Form->RepaintNow();
+  EXPECT_FALSE(GetUpdateRect(Form->LabelInfo->Handle(), nullptr, FALSE));
+  EXPECT_FALSE(GetUpdateRect(Form->Handle(), nullptr, FALSE));
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, Form->Handle(), probe, probe, PM_REMOVE)) << "a queued message was served";
+}
+
+TEST_F(MainWindow, ClosingStoresThePlacementBeforeTheControlsTheirSettings) {
+  Pump(300);
+  Form->RadioGroupSaveFormat->SetItemIndex(0);
+  Form->CheckBoxBeepWhenDone->SetChecked(true);
+  std::vector<std::pair<std::wstring, DWORD>> written;
+  qelRegistry::SetChangeObserver([&](qelRegistry::TRegChange change, const std::wstring& name, DWORD value) {
+    if (change == qelRegistry::TRegChange::Write) written.emplace_back(name, value);
+  });
+  RECT r{};
+  GetWindowRect(Form->Handle(), &r);
+  GuiFinalize();
+  qelRegistry::SetChangeObserver(nullptr);
+  const wchar_t* placement[] = {L"FormState", L"FormLeft", L"FormTop", L"FormWidth",
+                                L"FormHeight", L"FormClientWidth", L"FormClientHeight"};
+  ASSERT_GE(written.size(), 9u);
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(written[i].first, placement[i]) << i;
+  EXPECT_EQ(written[1].second, static_cast<DWORD>(r.left));
+  EXPECT_EQ(written[2].second, static_cast<DWORD>(r.top));
+  // Then the two controls, each as it goes.
+  std::map<std::wstring, DWORD> rest;
+  for (size_t i = 7; i < written.size(); ++i) rest[written[i].first] = written[i].second;
+  EXPECT_EQ(rest, (std::map<std::wstring, DWORD>{{L"BeepWhenDone", 1}, {L"SaveFormat", 0}}));
 }
 
 TEST_F(MainWindow, TwoNamesWithinTheIntervalStartOneJobWithTheSecond) {

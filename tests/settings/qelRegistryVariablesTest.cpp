@@ -1,5 +1,8 @@
 // Registry variables against the real registry of the test's Wine prefix. Each test starts
 // with the program's key removed and removes it again afterwards.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -161,6 +164,56 @@ TEST_F(RegistryVariables, DeletePendingWritesThenDeletesAndKeepsTheKey) {
   EXPECT_FALSE(regkit::Read(FRoot, FKey, L"Old"));
   EXPECT_EQ(Stored(L"Kept"), 4u);
   EXPECT_EQ(qelRegistry::OpenKeyCount(), 0);
+}
+
+// The key as a user who may only read it sees it: every full-access open is refused.
+class ReadOnlyKey {
+ public:
+  ReadOnlyKey(HKEY root, const std::wstring& path) : FRoot(root), FPath(path) { Apply(L"D:P(A;;KR;;;WD)"); }
+  ~ReadOnlyKey() { Apply(L"D:(A;;KA;;;WD)"); }
+  bool Applied() const { return FApplied; }
+
+ private:
+  void Apply(const wchar_t* sddl) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(FRoot, FPath.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) {
+      FApplied = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+      LocalFree(sd);
+    }
+    RegCloseKey(key);
+  }
+  HKEY FRoot;
+  std::wstring FPath;
+  bool FApplied = false;
+};
+
+TEST_F(RegistryVariables, AKeyTheUserMayOnlyReadGivesDefaultsAndLosesWritesQuietly) {
+  Store(L"Count", 42);
+  Store(L"Flag", 1);
+  {
+    ReadOnlyKey readOnly(FRoot, FKey);
+    ASSERT_TRUE(readOnly.Applied());
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(FRoot, FKey.c_str(), 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
+      RegCloseKey(probe);
+      GTEST_SKIP() << "this registry does not enforce key security";
+    }
+    {
+      auto count = TRegistryInteger::CreateValue(L"Count", 7);
+      auto flag = TRegistryBoolean::CreateValue(L"Flag", false);
+      EXPECT_EQ(count->Value(), 7) << "the read needs the full-access open";
+      EXPECT_FALSE(flag->Value());
+      count->SetValue(8);
+      count->Flush();
+      EXPECT_EQ(count->Value(), 8) << "the value in memory survives a failed write";
+      flag->SetDeletePending(true);
+    }
+    EXPECT_EQ(Stored(L"Count"), 42u);
+    EXPECT_EQ(Stored(L"Flag"), 1u);
+    EXPECT_EQ(qelRegistry::OpenKeyCount(), 0);
+  }
 }
 
 // The location rule's pieces, independent of the name this program runs under.
