@@ -40,23 +40,22 @@ int wmain(int argc, wchar_t** argv) {
     }
     HWND status = p.StatusLine();
     std::wstring last;
-    std::wstring message;
-    DWORD start = GetTickCount();
+    std::wstring message;  // the last box's text: the outcome
+    DWORD start = GetTickCount(), lastBox = 0;
     for (;;) {
       std::wstring now = status ? HeldText(status) : L"";
       if (now != last) Say(L"status", last = now);
-      if (message.empty()) {
-        if (HWND box = p.WaitMessageBox(0)) {
-          message = appdriver::MessageText(box);
-          Say(L"message box", message);
-          appdriver::PressOk(box);
-        }
+      // A failing job shows a box per failure and carries on: answer every one.
+      if (HWND box = p.WaitMessageBox(0)) {
+        message = appdriver::MessageText(box);
+        Say(L"message box", message);
+        appdriver::PressOk(box);
+        for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(10);
+        lastBox = GetTickCount();
       }
       if (!message.empty() && now == L"Finished") break;
-      if (!message.empty() && GetTickCount() - start > 5000 && now != L"Finished") {
-        // A failure leaves no "Finished": the box was the end of the job.
-        if (!p.WaitMessageBox(0)) break;
-      }
+      // A failure leaves no "Finished": the job is over once no box follows the last one.
+      if (!message.empty() && GetTickCount() - lastBox > 5000) break;
       if (GetTickCount() - start > 30 * 60 * 1000) {
         std::fprintf(stderr, "no outcome after 30 minutes\n");
         return 1;
