@@ -1,7 +1,6 @@
 #include "DragDropFormats.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "DropParsers.h"
@@ -66,8 +65,11 @@ bool TCustomSimpleClipboardFormat::ReadSized(IDataObject*, const STGMEDIUM& AMed
   }
   if (AMedium.tymed != TYMED_ISTREAM || !AMedium.pstm) return false;
 
-  // Zero-filled, so that a stream that ends early leaves zeros, not leftovers.
-  std::vector<uint8_t> buffer(static_cast<size_t>(Size));
+  // Filled as the stream delivers, and only what it delivered is parsed: a stream whose size
+  // says more than it holds costs what it holds, not what it claims.
+  constexpr size_t kUpFront = 64u * 1024 * 1024;
+  std::vector<uint8_t> buffer;
+  buffer.reserve(std::min(static_cast<size_t>(Size), kUpFront));
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
   AMedium.pstm->Seek(zero, STREAM_SEEK_SET, nullptr);
@@ -75,7 +77,6 @@ bool TCustomSimpleClipboardFormat::ReadSized(IDataObject*, const STGMEDIUM& AMed
   if (!transfer.Get()) return false;
   TGlobalLock lock(transfer.Get());
   if (!lock.Data()) return false;
-  size_t position = 0;
   int32_t remaining = Size;
   bool ok = true;
   while (ok && remaining > 0) {
@@ -87,11 +88,10 @@ bool TCustomSimpleClipboardFormat::ReadSized(IDataObject*, const STGMEDIUM& AMed
       ok = false;
       break;
     }
-    std::memcpy(buffer.data() + position, lock.Data(), got);
-    position += got;
+    buffer.insert(buffer.end(), lock.Data(), lock.Data() + got);
     remaining -= static_cast<int32_t>(got);
   }
-  return ok && LoadBytes(buffer.data(), Size);
+  return ok && LoadBytes(buffer.data(), static_cast<int32_t>(buffer.size()));
 }
 
 bool TCustomAnsiStringClipboardFormat::LoadBytes(const uint8_t* Buffer, int32_t Size) {

@@ -16,8 +16,8 @@ class TCustomSimpleClipboardFormat : public TClipboardFormat {
   bool ReadMedium(IDataObject* ADataObject, const STGMEDIUM& AMedium) override;
   // Reads Size bytes of the medium and hands them to LoadBytes.
   virtual bool ReadSized(IDataObject* ADataObject, const STGMEDIUM& AMedium, int32_t Size);
-  // Parses the bytes into the content. Size is what the medium reports; a global block may
-  // be larger than what its producer wrote.
+  // Parses the bytes into the content. Size is what a global block reports (it may be larger
+  // than what its producer wrote), or what a stream delivered.
   virtual bool LoadBytes(const uint8_t* Buffer, int32_t Size) = 0;
 
  protected:

@@ -502,10 +502,13 @@ bool TCustomDropTarget::SetPerformedDropEffect(DWORD Effect) {
   medium.tymed = TYMED_ISTREAM;
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD));
   if (!block) return false;
-  if (auto* bytes = static_cast<uint8_t*>(GlobalLock(block))) {
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(Effect >> (8 * i));  // little-endian
-    GlobalUnlock(block);
+  auto* bytes = static_cast<uint8_t*>(GlobalLock(block));
+  if (!bytes) {  // a block without the value would tell the source "none"
+    GlobalFree(block);
+    return false;
   }
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(Effect >> (8 * i));  // little-endian
+  GlobalUnlock(block);
   if (FAILED(CreateStreamOnHGlobal(block, TRUE, &medium.pstm))) {
     GlobalFree(block);
     return false;

@@ -407,11 +407,21 @@ TEST(Media, StreamIsReadInMegabyteChunksLikeGlobalMemory) {
 TEST(Media, ShortStreamsAndEmptyMedia) {
   TReadingComponent owner;
   TFileMapDataFormat maps(&owner);
-  // A stream that holds less than it reports: the missing part reads as zeros.
+  // A stream that holds less than it reports: what it delivered is parsed.
   fake::DataObject shortStream;
   shortStream.Add(kFileNameMapW, {fake::WideNameList({L"x"}), TYMED_ISTREAM, 0, S_OK, 0, 4096});
   ASSERT_TRUE(maps.GetData(&shortStream));
   EXPECT_EQ(Strings(maps.FileMaps()), std::vector<std::wstring>{L"x"});
+  // ...also when it claims almost 2 GiB: the name alone, not a string of the claimed size.
+  TFileDataFormat files(&owner);
+  Bytes name;
+  fake::PutWide(name, L"C:\\s_B04.jp2");
+  fake::DataObject liar;
+  liar.Add(kFileNameW, {name, TYMED_ISTREAM, 0, S_OK, 0, 0x7FFFFFF0});
+  ASSERT_TRUE(files.GetData(&liar));
+  EXPECT_EQ(Strings(files.Files()), std::vector<std::wstring>{std::wstring(L"C:\\s_B04.jp2") + L'\0'});
+  EXPECT_EQ(liar.StreamReads, 2);
+  ExpectAllReleased(liar);
 
   // A stream of size 0 yields nothing and the next format is tried.
   maps.Clear();
@@ -423,6 +433,22 @@ TEST(Media, ShortStreamsAndEmptyMedia) {
   EXPECT_EQ(Strings(maps.FileMaps()), std::vector<std::wstring>{L"n.jp2"});
   EXPECT_EQ(empty.StreamReads, 0);
   ExpectAllReleased(empty);
+}
+
+TEST(Media, FalseIsSuccessAtEveryStep) {
+  // QueryGetData, GetData, Stat and the short Read all answer S_FALSE.
+  TReadingComponent owner;
+  TFileDataFormat files(&owner);
+  const Bytes block = fake::DropFilesWide({L"C:\\f_B02.jp2"});
+  fake::DataObject d;
+  d.Add(CF_HDROP, {block, TYMED_ISTREAM, 0, S_FALSE, 0, block.size() + 64});
+  d.GetDataSuccess = S_FALSE;
+  d.StatSuccess = S_FALSE;
+  EXPECT_TRUE(files.HasValidFormats(&d));
+  ASSERT_TRUE(files.GetData(&d));
+  EXPECT_EQ(Strings(files.Files()), std::vector<std::wstring>{L"C:\\f_B02.jp2"});
+  EXPECT_EQ(d.GetDataCalls, std::vector<CLIPFORMAT>{CF_HDROP});
+  ExpectAllReleased(d);
 }
 
 TEST(Media, WrongKindOfMedium) {

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <stdexcept>
+
 #include "DragDrop.h"
 #include "DragDropFile.h"
 #include "ExtCtrls.h"
@@ -56,6 +58,7 @@ bool IsRegistered(HWND Wnd) {
 // A shell drag-image object under the test's control.
 class FakeHelper final : public IDropTargetHelper {
  public:
+  HRESULT DragEnterAnswer = S_OK;
   HRESULT DragOverAnswer = S_OK;
   std::vector<std::string> Calls;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -67,7 +70,7 @@ class FakeHelper final : public IDropTargetHelper {
   ULONG STDMETHODCALLTYPE Release() override { return --Refs; }
   HRESULT STDMETHODCALLTYPE DragEnter(HWND, IDataObject*, POINT*, DWORD e) override {
     Calls.push_back("enter " + std::to_string(e));
-    return S_OK;
+    return DragEnterAnswer;
   }
   HRESULT STDMETHODCALLTYPE DragLeave() override {
     Calls.push_back("leave");
@@ -261,6 +264,11 @@ TEST_F(DropTargetTest, DropFetchesNamesRaisesOnDropAndReportsCopy) {
   EXPECT_EQ(d.SetDataCalls, 1);
   EXPECT_EQ(d.ReceivedMedium[kPerformed], DWORD(TYMED_ISTREAM));
   EXPECT_EQ(d.Received[kPerformed], (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(d.ReceivedFormat.cfFormat, kPerformed);
+  EXPECT_EQ(d.ReceivedFormat.ptd, nullptr);
+  EXPECT_EQ(d.ReceivedFormat.dwAspect, DWORD(DVASPECT_CONTENT));
+  EXPECT_EQ(d.ReceivedFormat.lindex, -1);
+  EXPECT_EQ(d.ReceivedFormat.tymed, DWORD(TYMED_HGLOBAL | TYMED_ISTREAM));
   // Afterwards: the names are gone, the drag is over, every medium and reference is back.
   EXPECT_EQ(Target->Files().Count(), 0);
   EXPECT_EQ(Target->MappedNames().Count(), 0);
@@ -349,6 +357,91 @@ TEST_F(DropTargetTest, SourceThatRefusesTheReportStillGetsCopy) {
   EXPECT_EQ(e, DWORD(DROPEFFECT_COPY));
   EXPECT_EQ(d.SetDataCalls, 1);
   EXPECT_EQ(Form->Drops, 1);
+  // The refused medium went back exactly once: only the test's reference is left.
+  ASSERT_NE(d.RefusedStream, nullptr);
+  EXPECT_EQ(d.RefusedStream->Release(), 0u);
+}
+
+TEST_F(DropTargetTest, DisabledTargetRefusesWithoutEvents) {
+  int enters = 0, overs = 0;
+  Target->SetOnEnter([&](TObject*, TShiftState, TPoint, int32_t&) { ++enters; });
+  Target->SetOnDragOver([&](TObject*, TShiftState, TPoint, int32_t&) { ++overs; });
+  Target->SetEnabled(false);
+  fake::DataObject d = BandFile();
+  DWORD e = DROPEFFECT_COPY;
+  EXPECT_EQ(Target->DragEnter(&d, 0, Inside, &e), S_OK);
+  EXPECT_EQ(e, DWORD(DROPEFFECT_NONE));
+  EXPECT_EQ(Target->DataObject(), nullptr);
+  e = DROPEFFECT_COPY;
+  EXPECT_EQ(Target->DragOver(0, Inside, &e), DV_E_CLIPFORMAT);
+  e = DROPEFFECT_COPY;
+  EXPECT_EQ(Target->Drop(&d, 0, Inside, &e), E_UNEXPECTED);
+  EXPECT_EQ(e, DWORD(DROPEFFECT_NONE));
+  EXPECT_EQ(enters, 0);
+  EXPECT_EQ(overs, 0);
+  EXPECT_EQ(Form->Drops, 0);
+  EXPECT_TRUE(d.QueryCalls.empty());  // not even asked what it holds
+  EXPECT_TRUE(d.GetDataCalls.empty());
+  EXPECT_EQ(d.RefCount(), 1u);
+}
+
+TEST_F(DropTargetTest, ErrorsInEventsBecomeUnexpectedWithEffectNone) {
+  Target->HelperKind = TTestDropTarget::kFake;
+  {  // OnEnter fails: the drag is refused from then on.
+    Target->SetOnEnter([](TObject*, TShiftState, TPoint, int32_t&) { throw std::runtime_error("enter"); });
+    fake::DataObject d = BandFile();
+    DWORD e = DROPEFFECT_COPY;
+    EXPECT_EQ(Target->DragEnter(&d, 0, Inside, &e), E_UNEXPECTED);
+    EXPECT_EQ(e, DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(Target->DataObject(), nullptr);
+    e = DROPEFFECT_COPY;
+    EXPECT_EQ(Target->DragOver(0, Inside, &e), DV_E_CLIPFORMAT);
+    e = DROPEFFECT_COPY;
+    EXPECT_EQ(Target->Drop(&d, 0, Inside, &e), E_UNEXPECTED);
+    EXPECT_EQ(e, DWORD(DROPEFFECT_NONE));
+    EXPECT_TRUE(d.GetDataCalls.empty());
+    EXPECT_EQ(d.RefCount(), 1u);
+    Target->SetOnEnter(nullptr);
+  }
+  {  // OnLeave fails: E_UNEXPECTED, and the drag is over all the same.
+    Target->SetOnLeave([](TObject*) { throw std::runtime_error("leave"); });
+    fake::DataObject d = BandFile();
+    DWORD e = DROPEFFECT_COPY;
+    ASSERT_EQ(Target->DragEnter(&d, 0, Inside, &e), S_OK);
+    EXPECT_EQ(Target->DragLeave(), E_UNEXPECTED);
+    EXPECT_EQ(Target->Target(), nullptr);
+    EXPECT_EQ(Target->DataObject(), nullptr);
+    EXPECT_EQ(Target->DropTargetHelper(), nullptr);
+    EXPECT_EQ(Target->Helper.Refs, 1u);
+    EXPECT_EQ(d.RefCount(), 1u);
+    Target->SetOnLeave(nullptr);
+  }
+  {  // OnDrop fails once the names are there: nothing is reported, everything is cleaned up.
+    Target->Helper.Calls.clear();
+    Target->SetOnDrop([](TObject*, TShiftState, TPoint, int32_t&) { throw std::runtime_error("drop"); });
+    fake::DataObject d = BandFile();
+    DWORD e = DROPEFFECT_COPY;
+    ASSERT_EQ(Target->DragEnter(&d, 0, Inside, &e), S_OK);
+    EXPECT_EQ(Target->Drop(&d, 0, Inside, &e), E_UNEXPECTED);
+    EXPECT_EQ(e, DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(d.SetDataCalls, 0);
+    EXPECT_EQ(Target->Helper.Calls, (std::vector<std::string>{"enter 1", "drop 0"}));
+    EXPECT_EQ(Target->Files().Count(), 0);
+    EXPECT_EQ(Target->Target(), nullptr);
+    EXPECT_EQ(Target->DataObject(), nullptr);
+    EXPECT_EQ(Target->Helper.Refs, 1u);
+    EXPECT_EQ(d.MediaReleased, d.MediaHandedOut);
+    EXPECT_EQ(d.RefCount(), 1u);
+  }
+  {  // A handler that turns the effect to none: no report, no error.
+    Target->SetOnDrop([](TObject*, TShiftState, TPoint, int32_t& ef) { ef = DROPEFFECT_NONE; });
+    fake::DataObject d = BandFile();
+    DWORD e = DROPEFFECT_COPY;
+    ASSERT_EQ(Target->DragEnter(&d, 0, Inside, &e), S_OK);
+    EXPECT_EQ(Target->Drop(&d, 0, Inside, &e), S_OK);
+    EXPECT_EQ(e, DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(d.SetDataCalls, 0);
+  }
 }
 
 TEST_F(DropTargetTest, EnterAndLeaveLeaveNothingBehind) {
@@ -410,6 +503,20 @@ TEST_F(DropTargetTest, DragImageObjectIsOptional) {
     EXPECT_EQ(Target->Helper.Calls, (std::vector<std::string>{"enter 0", "over 1", "leave"}));
     EXPECT_EQ(Target->Helper.Refs, 1u);
   }
+  {  // One whose DragEnter fails is let go at once; the drop goes on without it.
+    Target->Helper.Calls.clear();
+    Target->Helper.DragEnterAnswer = E_FAIL;
+    fake::DataObject d = BandFile();
+    DWORD e = DROPEFFECT_COPY;
+    ASSERT_EQ(Target->DragEnter(&d, 0, Inside, &e), S_OK);
+    EXPECT_EQ(Target->DropTargetHelper(), nullptr);
+    EXPECT_EQ(Target->Helper.Refs, 1u);
+    EXPECT_EQ(Target->DragOver(0, Inside, &e), S_OK);
+    EXPECT_EQ(Target->Drop(&d, 0, Inside, &e), S_OK);
+    EXPECT_EQ(e, DWORD(DROPEFFECT_COPY));
+    EXPECT_EQ(Target->Helper.Calls, std::vector<std::string>{"enter 1"});
+    Target->Helper.DragEnterAnswer = S_OK;
+  }
   {  // One whose DragOver fails stops the drag being accepted.
     Target->Helper.Calls.clear();
     Target->Helper.DragOverAnswer = E_FAIL;
@@ -423,7 +530,7 @@ TEST_F(DropTargetTest, DragImageObjectIsOptional) {
     EXPECT_EQ(Target->Drop(&d, 0, Inside, &e), E_UNEXPECTED);
     EXPECT_EQ(Target->Helper.Calls.back(), "drop 0");
     EXPECT_EQ(Target->Helper.Refs, 1u);
-    EXPECT_EQ(Form->Drops, 1);  // from the first block only
+    EXPECT_EQ(Form->Drops, 2);  // the drops of the first and third blocks
   }
 }
 

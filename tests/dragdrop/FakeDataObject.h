@@ -125,8 +125,13 @@ class DataObject : public IDataObject {
   std::map<CLIPFORMAT, Bytes> Received;
   std::map<CLIPFORMAT, DWORD> ReceivedMedium;
   int SetDataCalls = 0;
+  FORMATETC ReceivedFormat{};
+  IStream* RefusedStream = nullptr;  // one reference, the test's
   HRESULT EnumAnswer = S_OK;
   HRESULT EnumResetAnswer = S_OK;
+  // Success codes other than S_OK that GetData and a stream's Stat answer with.
+  HRESULT GetDataSuccess = S_OK;
+  HRESULT StatSuccess = S_OK;
 
   ULONG RefCount() const { return FRefs; }
 
@@ -163,7 +168,7 @@ class DataObject : public IDataObject {
     if (!Fill(o, kind, m)) return E_OUTOFMEMORY;
     ++MediaHandedOut;
     m->pUnkForRelease = new ReleaseCounter(&MediaReleased);
-    return S_OK;
+    return GetDataSuccess;
   }
   HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* f) override {
@@ -179,7 +184,16 @@ class DataObject : public IDataObject {
   }
   HRESULT STDMETHODCALLTYPE SetData(FORMATETC* f, STGMEDIUM* m, BOOL release) override {
     ++SetDataCalls;
-    if (FAILED(SetDataAnswer)) return SetDataAnswer;
+    ReceivedFormat = *f;
+    if (FAILED(SetDataAnswer)) {
+      // Refused: the medium stays the caller's. Keep a reference so that the test can see
+      // whether the caller released it.
+      if (m->tymed == TYMED_ISTREAM && m->pstm && !RefusedStream) {
+        RefusedStream = m->pstm;
+        RefusedStream->AddRef();
+      }
+      return SetDataAnswer;
+    }
     ReceivedMedium[f->cfFormat] = m->tymed;
     Bytes& got = Received[f->cfFormat];
     got.clear();
@@ -293,7 +307,7 @@ class DataObject : public IDataObject {
       ZeroMemory(s, sizeof *s);
       s->type = STGTY_STREAM;
       s->cbSize.QuadPart = FReported;
-      return S_OK;
+      return FOwner->StatSuccess;
     }
     HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 
