@@ -234,18 +234,14 @@ void TForm::CreatedWnd() {
 void TForm::DestroyWnd() {
   if (FHandle) {
     // Keep the last placement: a form without window still answers Left, Top, ...
-    RECT w{};
-    if (GetWindowRect(FHandle, &w)) {
-      FLeft = w.left;
-      FTop = w.top;
-      FWidth = w.right - w.left;
-      FHeight = w.bottom - w.top;
-    }
-    RECT c{};
-    if (GetClientRect(FHandle, &c)) {
-      FClientWidth = c.right;
-      FClientHeight = c.bottom;
-    }
+    RECT w = OuterRect();
+    SIZE c = ClientSize();
+    FLeft = w.left;
+    FTop = w.top;
+    FWidth = w.right - w.left;
+    FHeight = w.bottom - w.top;
+    FClientWidth = c.cx;
+    FClientHeight = c.cy;
     FWindowState = WindowState();
   }
   if (FToolTip) {
@@ -255,41 +251,47 @@ void TForm::DestroyWnd() {
   TWinControl::DestroyWnd();
 }
 
-int TForm::Left() const {
-  if (!FHandle) return FLeft;
+RECT TForm::OuterRect() const {
+  RECT r{};
+  // A minimised window's own rectangle is its task-bar stand-in; its placement is the one
+  // it comes back to, and the one worth remembering.
   if (IsIconic(FHandle)) {
     WINDOWPLACEMENT wp{};
     wp.length = sizeof wp;
-    if (GetWindowPlacement(FHandle, &wp)) return wp.rcNormalPosition.left;
+    if (GetWindowPlacement(FHandle, &wp)) return wp.rcNormalPosition;
   }
-  RECT r{};
   GetWindowRect(FHandle, &r);
-  return r.left;
+  return r;
 }
 
-int TForm::Top() const {
-  if (!FHandle) return FTop;
+SIZE TForm::ClientSize() const {
   if (IsIconic(FHandle)) {
-    WINDOWPLACEMENT wp{};
-    wp.length = sizeof wp;
-    if (GetWindowPlacement(FHandle, &wp)) return wp.rcNormalPosition.top;
+    // A minimised window has no client area: take the frame off its normal size instead.
+    RECT outer = OuterRect();
+    RECT frame{0, 0, 0, 0};
+    AdjustRectForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(FHandle, GWL_STYLE)),
+                     static_cast<DWORD>(GetWindowLongPtrW(FHandle, GWL_EXSTYLE)), FCurrentPPI);
+    return SIZE{(outer.right - outer.left) - (frame.right - frame.left),
+                (outer.bottom - outer.top) - (frame.bottom - frame.top)};
   }
   RECT r{};
-  GetWindowRect(FHandle, &r);
-  return r.top;
+  GetClientRect(FHandle, &r);
+  return SIZE{r.right, r.bottom};
 }
+
+int TForm::Left() const { return FHandle ? OuterRect().left : FLeft; }
+
+int TForm::Top() const { return FHandle ? OuterRect().top : FTop; }
 
 int TForm::Width() const {
   if (!FHandle) return FWidth;
-  RECT r{};
-  GetWindowRect(FHandle, &r);
+  RECT r = OuterRect();
   return r.right - r.left;
 }
 
 int TForm::Height() const {
   if (!FHandle) return FHeight;
-  RECT r{};
-  GetWindowRect(FHandle, &r);
+  RECT r = OuterRect();
   return r.bottom - r.top;
 }
 
@@ -301,19 +303,9 @@ void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   if (FHandle) SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-int TForm::ClientWidth() const {
-  if (!FHandle) return FClientWidth;
-  RECT r{};
-  GetClientRect(FHandle, &r);
-  return r.right;
-}
+int TForm::ClientWidth() const { return FHandle ? ClientSize().cx : FClientWidth; }
 
-int TForm::ClientHeight() const {
-  if (!FHandle) return FClientHeight;
-  RECT r{};
-  GetClientRect(FHandle, &r);
-  return r.bottom;
-}
+int TForm::ClientHeight() const { return FHandle ? ClientSize().cy : FClientHeight; }
 
 void TForm::SetClientWidth(int Value) {
   if (!FHandle && FClientWidth > 0 && !FScaling) AlignControls(Value - FClientWidth, 0);

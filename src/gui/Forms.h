@@ -35,7 +35,8 @@ class TForm : public TWinControl {
   void SetPosition(TPosition Value) { FPosition = Value; }
   TPosition Position() const { return FPosition; }
 
-  // Outer bounds on the screen; read from the window once it exists.
+  // Outer bounds on the screen; read from the window once it exists. A minimised window
+  // answers the placement it is restored to.
   int Left() const override;
   int Top() const override;
   int Width() const override;
@@ -87,6 +88,10 @@ class TForm : public TWinControl {
  private:
   void ApplyFont();
   void ApplyClientSize();
+  // The window's outer rectangle and client size, those of its normal placement while it
+  // is minimised. Only with a window.
+  RECT OuterRect() const;
+  SIZE ClientSize() const;
 
   TFormBorderStyle FBorderStyle = bsSizeable;
   TPosition FPosition = poDesigned;

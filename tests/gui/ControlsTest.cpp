@@ -443,3 +443,28 @@ TEST_F(Gui, MessageBoxIsCaptionedWithTheTitleHasNoIconAndDisablesTheForm) {
   EXPECT_EQ(text, L"Production of 48-bit TIF  complete!");
   EXPECT_TRUE(IsWindowEnabled(main));
 }
+
+TEST_F(Gui, MinimisedFormStillAnswersItsNormalPlacement) {
+  auto* f = CreateForm<TTestForm>(Application);
+  f->Show();
+  f->SetBounds(120, 90, f->Width(), f->Height());
+  const int width = f->Width(), height = f->Height();
+  const int clientWidth = f->ClientWidth(), clientHeight = f->ClientHeight();
+  ASSERT_GT(clientWidth, 0);
+  f->SetWindowState(wsMinimized);
+  ASSERT_TRUE(IsIconic(f->Handle()));
+  EXPECT_EQ(f->WindowState(), wsMinimized);
+  // What a placement record stores when the window is closed from the task bar.
+  EXPECT_EQ(f->Left(), 120);
+  EXPECT_EQ(f->Top(), 90);
+  EXPECT_EQ(f->Width(), width);
+  EXPECT_EQ(f->Height(), height);
+  EXPECT_EQ(f->ClientWidth(), clientWidth);
+  EXPECT_EQ(f->ClientHeight(), clientHeight);
+  // And once its window is gone.
+  f->DestroyHandle();
+  EXPECT_EQ(f->Left(), 120);
+  EXPECT_EQ(f->Width(), width);
+  EXPECT_EQ(f->ClientHeight(), clientHeight);
+  EXPECT_EQ(f->WindowState(), wsMinimized);
+}

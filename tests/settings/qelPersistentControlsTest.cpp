@@ -147,6 +147,25 @@ TEST_F(Settings, FlushWritesNowAndRestoresApplySize) {
   TComponent::Free(form);
 }
 
+TEST_F(Settings, AWindowClosedMinimisedIsStoredWithItsNormalPlacement) {
+  TForm* form = NewWindow(60, 70);
+  form->Show();
+  form->SetBounds(60, 70, 320, 200);
+  const int clientWidth = form->ClientWidth(), clientHeight = form->ClientHeight();
+  auto info = std::make_unique<TRegistryFormInfo>(form);
+  form->SetWindowState(wsMinimized);
+  ASSERT_TRUE(IsIconic(form->Handle()));
+  info.reset();
+  EXPECT_EQ(Stored(L"FormState"), 1u);
+  EXPECT_EQ(Stored(L"FormLeft"), 60u);
+  EXPECT_EQ(Stored(L"FormTop"), 70u);
+  EXPECT_EQ(Stored(L"FormWidth"), 320u);
+  EXPECT_EQ(Stored(L"FormHeight"), 200u);
+  EXPECT_EQ(Stored(L"FormClientWidth"), uint32_t(clientWidth));
+  EXPECT_EQ(Stored(L"FormClientHeight"), uint32_t(clientHeight));
+  TComponent::Free(form);
+}
+
 TEST_F(Settings, StoredStateUsesItsLowByte) {
   Store(L"FormState", 258);
   TForm* form = NewWindow(0, 0);
