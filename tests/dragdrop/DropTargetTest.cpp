@@ -534,6 +534,40 @@ TEST_F(DropTargetTest, DragImageObjectIsOptional) {
   }
 }
 
+TEST_F(DropTargetTest, ImageListDragImageFollowsTheCursorWithoutTheShellsObject) {
+  // An image-list drag of this process, as a source without the shell's object would start it.
+  Target->HelperKind = TTestDropTarget::kNone;
+  HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
+  ASSERT_TRUE(images);
+  HICON icon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+  ASSERT_EQ(ImageList_ReplaceIcon(images, -1, icon), 0);
+  ASSERT_TRUE(ImageList_BeginDrag(images, 0, 3, 4));
+  // Relative to the window's top-left corner, frame included.
+  auto windowRelative = [&](int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(Form->Handle(), &p);
+    RECT r{};
+    GetWindowRect(Form->Handle(), &r);
+    return POINT{p.x - r.left, p.y - r.top};
+  };
+  fake::DataObject d = BandFile();
+  DWORD e = DROPEFFECT_COPY;
+  ASSERT_EQ(Target->DragEnter(&d, 0, Form->At(40, 30), &e), S_OK);
+  POINT at{}, hot{};
+  ASSERT_TRUE(ImageList_GetDragImage(&at, &hot));
+  EXPECT_EQ(at.x, windowRelative(40, 30).x);
+  EXPECT_EQ(at.y, windowRelative(40, 30).y);
+  e = DROPEFFECT_COPY;
+  EXPECT_EQ(Target->DragOver(0, Form->At(70, 55), &e), S_OK);
+  ASSERT_TRUE(ImageList_GetDragImage(&at, &hot));
+  EXPECT_EQ(at.x, windowRelative(70, 55).x);
+  EXPECT_EQ(at.y, windowRelative(70, 55).y);
+  EXPECT_EQ(Target->Drop(&d, 0, Form->At(70, 55), &e), S_OK);
+  EXPECT_EQ(e, DWORD(DROPEFFECT_COPY));
+  ImageList_EndDrag();
+  ImageList_Destroy(images);
+}
+
 TEST_F(DropTargetTest, TwoDropsWithin70msRunOneJobWithTheSecondName) {
   for (const wchar_t* name : {L"C:\\first_B03.jp2", L"C:\\second_B03.jp2"}) {
     fake::DataObject d = BandFile({name});
