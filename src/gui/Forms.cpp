@@ -370,6 +370,15 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_ENDSESSION:
+      // The session ends, and the process with it as soon as this returns: the main form
+      // goes now, so that what it and its controls store when destroyed is stored.
+      if (wParam && Application && Application->MainForm() == this) {
+        Application->Terminate();
+        TComponent::Free(this);
+        return 0;  // nothing of this object may be touched any more
+      }
+      break;
     case WM_SIZE:
       if (wParam != SIZE_MINIMIZED) {
         int w = LOWORD(lParam), h = HIWORD(lParam);

@@ -228,6 +228,21 @@ TEST_F(App, CloseButtonEndsTheProgram) {
   EXPECT_EQ(p.CloseAndWait(), 0);
 }
 
+TEST_F(App, EndOfSessionStoresTheSettingsAndEndsTheProgram) {
+  TProgram p(nullptr);
+  HWND main = p.WaitMainWindow();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(p.WaitStatus(kStartupText, 5000));
+  SendMessageW(p.ChildByText(L"PNG"), BM_CLICK, 0, 0);
+  DWORD_PTR r = 0;
+  // As the system sends it at log-off: the process may be ended once the message returns.
+  ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &r));
+  EXPECT_EQ(Setting(L"SaveFormat"), 0u);
+  EXPECT_EQ(Setting(L"BeepWhenDone"), 0u);
+  EXPECT_EQ(Setting(L"FormState"), 0u);
+  EXPECT_EQ(p.CloseAndWait(), 0);
+}
+
 TEST(AppResources, VersionRecordManifestAndNoIcon) {
   std::wstring exe = ExePath();
   DWORD handle = 0;

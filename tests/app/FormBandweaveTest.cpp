@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <filesystem>
@@ -328,6 +329,24 @@ TEST_F(MainWindow, ClosingStoresThePlacementBeforeTheControlsTheirSettings) {
   std::map<std::wstring, DWORD> rest;
   for (size_t i = 7; i < written.size(); ++i) rest[written[i].first] = written[i].second;
   EXPECT_EQ(rest, (std::map<std::wstring, DWORD>{{L"BeepWhenDone", 1}, {L"SaveFormat", 0}}));
+}
+
+TEST_F(MainWindow, LoggingOffStoresTheSettingsBeforeTheProcessIsEnded) {
+  Pump(300);
+  Form->RadioGroupSaveFormat->SetItemIndex(0);
+  std::vector<std::wstring> written;
+  qelRegistry::SetChangeObserver([&](qelRegistry::TRegChange change, const std::wstring& name, DWORD) {
+    if (change == qelRegistry::TRegChange::Write) written.push_back(name);
+  });
+  SendMessageW(Form->Handle(), WM_ENDSESSION, TRUE, 0);
+  qelRegistry::SetChangeObserver(nullptr);
+  EXPECT_EQ(FormBandweave, nullptr);
+  ASSERT_GE(written.size(), 9u);
+  EXPECT_EQ(written[0], L"FormState");
+  EXPECT_NE(std::find(written.begin(), written.end(), L"SaveFormat"), written.end());
+  EXPECT_NE(std::find(written.begin(), written.end(), L"BeepWhenDone"), written.end());
+  MSG msg;
+  PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 TEST_F(MainWindow, TwoNamesWithinTheIntervalStartOneJobWithTheSecond) {

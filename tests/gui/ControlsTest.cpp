@@ -468,3 +468,24 @@ TEST_F(Gui, MinimisedFormStillAnswersItsNormalPlacement) {
   EXPECT_EQ(f->ClientHeight(), clientHeight);
   EXPECT_EQ(f->WindowState(), wsMinimized);
 }
+
+TEST_F(Gui, EndOfSessionDestroysTheMainFormAtOnce) {
+  TTestForm* f = nullptr;
+  Application->CreateForm(f);
+  f->Show();
+  HWND w = f->Handle();
+  // Logging off: the process may be ended as soon as the message returns.
+  SendMessageW(w, WM_ENDSESSION, TRUE, 0);
+  EXPECT_FALSE(IsWindow(w));
+  EXPECT_EQ(Application->MainForm(), nullptr);
+  EXPECT_TRUE(Application->Terminated());
+  EXPECT_EQ(gEvents, (std::vector<std::wstring>{L"create", L"show hidden", L"destroy+handle+controls"}));
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the loop is told to end";
+
+  // A session that goes on, or a form that is not the main one, stays.
+  TTestForm* g = nullptr;
+  Application->CreateForm(g);
+  SendMessageW(g->Handle(), WM_ENDSESSION, FALSE, 0);
+  EXPECT_TRUE(IsWindow(g->Handle()));
+}
