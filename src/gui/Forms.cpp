@@ -373,7 +373,9 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
     case WM_ENDSESSION:
       // The session ends, and the process with it as soon as this returns: the main form
       // goes now, so that what it and its controls store when destroyed is stored.
-      if (wParam && Application && Application->MainForm() == this) {
+      // Only when it reaches the loop waiting for work: inside a long job (a message box, a
+      // look at the queue) the job still uses the form, and the settings are left unstored.
+      if (wParam && Application && Application->MainForm() == this && Application->Idle()) {
         Application->Terminate();
         TComponent::Free(this);
         return 0;  // nothing of this object may be touched any more
@@ -456,7 +458,9 @@ void TApplication::Run() {
   }
   MSG msg;
   while (!FTerminated) {
+    FIdle = true;  // messages sent to us now find nothing of ours on the stack
     BOOL r = GetMessageW(&msg, nullptr, 0, 0);
+    FIdle = false;
     if (r == 0 || r == -1) break;
     // Tab and arrow keys move between the controls as in a dialog.
     HWND active = GetActiveWindow();

@@ -159,6 +159,9 @@ class TApplication : public TComponent {
   void Run();
   void Terminate();
   bool Terminated() const { return FTerminated; }
+  // True while Run waits for the next message: a message sent to a window now is handled
+  // with nothing but the loop below it.
+  bool Idle() const { return FIdle; }
   // Serves every queued message, then returns.
   void ProcessMessages();
   // Reports an error caught at a window procedure or callback boundary: OnException when
@@ -174,6 +177,7 @@ class TApplication : public TComponent {
   bool FMainFormOnTaskBar = false;
   TForm* FMainForm = nullptr;
   bool FTerminated = false;
+  bool FIdle = false;
 };
 
 extern TApplication* Application;

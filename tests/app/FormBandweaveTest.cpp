@@ -338,15 +338,22 @@ TEST_F(MainWindow, LoggingOffStoresTheSettingsBeforeTheProcessIsEnded) {
   qelRegistry::SetChangeObserver([&](qelRegistry::TRegChange change, const std::wstring& name, DWORD) {
     if (change == qelRegistry::TRegChange::Write) written.push_back(name);
   });
-  SendMessageW(Form->Handle(), WM_ENDSESSION, TRUE, 0);
+  // Sent by the system while the loop waits for work.
+  HWND w = Form->Handle();
+  std::thread system([w] {
+    Sleep(200);
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &r);
+    if (IsWindow(w)) PostMessageW(w, WM_CLOSE, 0, 0);
+  });
+  Application->Run();
+  system.join();
   qelRegistry::SetChangeObserver(nullptr);
   EXPECT_EQ(FormBandweave, nullptr);
   ASSERT_GE(written.size(), 9u);
   EXPECT_EQ(written[0], L"FormState");
   EXPECT_NE(std::find(written.begin(), written.end(), L"SaveFormat"), written.end());
   EXPECT_NE(std::find(written.begin(), written.end(), L"BeepWhenDone"), written.end());
-  MSG msg;
-  PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 TEST_F(MainWindow, TwoNamesWithinTheIntervalStartOneJobWithTheSecond) {
