@@ -300,7 +300,16 @@ void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   FTop = ATop;
   FWidth = AWidth;
   FHeight = AHeight;
-  if (FHandle) SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+  if (!FHandle) return;
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof wp;
+  if (IsIconic(FHandle) && GetWindowPlacement(FHandle, &wp)) {
+    // Minimised, the bounds are those it comes back to; it stays minimised.
+    wp.rcNormalPosition = RECT{ALeft, ATop, ALeft + AWidth, ATop + AHeight};
+    SetWindowPlacement(FHandle, &wp);
+    return;
+  }
+  SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int TForm::ClientWidth() const { return FHandle ? ClientSize().cx : FClientWidth; }
@@ -322,10 +331,13 @@ void TForm::SetClientHeight(int Value) {
 void TForm::ApplyClientSize() {
   if (!FHandle) return;
   // The frame as it is now, not as a calculation for some DPI says it would be.
-  RECT w{}, c{};
-  GetWindowRect(FHandle, &w);
-  GetClientRect(FHandle, &c);
-  int frameW = (w.right - w.left) - c.right, frameH = (w.bottom - w.top) - c.bottom;
+  RECT w = OuterRect();
+  SIZE c = ClientSize();
+  int frameW = (w.right - w.left) - c.cx, frameH = (w.bottom - w.top) - c.cy;
+  if (IsIconic(FHandle)) {
+    TForm::SetBounds(w.left, w.top, FClientWidth + frameW, FClientHeight + frameH);
+    return;
+  }
   SetWindowPos(FHandle, nullptr, 0, 0, FClientWidth + frameW, FClientHeight + frameH,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -461,6 +461,24 @@ TEST_F(Gui, MinimisedFormStillAnswersItsNormalPlacement) {
   EXPECT_EQ(f->Height(), height);
   EXPECT_EQ(f->ClientWidth(), clientWidth);
   EXPECT_EQ(f->ClientHeight(), clientHeight);
+  // Moved or resized while minimised, it comes back with the new placement.
+  f->SetBounds(140, 100, width, height);
+  f->SetClientWidth(clientWidth + 20);
+  EXPECT_TRUE(IsIconic(f->Handle()));
+  EXPECT_EQ(f->Left(), 140);
+  EXPECT_EQ(f->ClientWidth(), clientWidth + 20);
+  f->SetWindowState(wsNormal);
+  ASSERT_FALSE(IsIconic(f->Handle()));
+  RECT r{};
+  GetWindowRect(f->Handle(), &r);
+  EXPECT_EQ(r.left, 140);
+  EXPECT_EQ(r.top, 100);
+  GetClientRect(f->Handle(), &r);
+  EXPECT_EQ(r.right, clientWidth + 20);
+  EXPECT_EQ(r.bottom, clientHeight);
+  f->SetBounds(120, 90, width, height);
+  f->SetClientWidth(clientWidth);
+  f->SetWindowState(wsMinimized);
   // And once its window is gone.
   f->DestroyHandle();
   EXPECT_EQ(f->Left(), 120);
