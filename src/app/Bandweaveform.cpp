@@ -144,11 +144,11 @@ void TFormBandweave::TimerNewFileTimer(TObject*) {
 
 #if BANDWEAVE_HAS_DRAGDROP
 void TFormBandweave::DropFileTargetDrop(TObject*, TShiftState, TPoint, int32_t&) {
-  const TUnicodeStrings& files = DropFileTarget->Files();
-  if (files.Count() == 0) return;
+  // A drop of mapped names alone has no first name: the index check throws, and the drop
+  // answers E_UNEXPECTED with no effect, so the source keeps its data and no job starts.
   // Older sources hand "FileNameW" over in a block larger than the name; no Windows path
   // holds a zero character, so the name ends at the first one.
-  std::wstring name = files[0];
+  std::wstring name = DropFileTarget->Files()[0];
   name.resize(std::wcslen(name.c_str()));
   QueueFile(name);
   Update();

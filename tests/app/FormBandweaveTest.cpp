@@ -30,8 +30,9 @@ namespace {
 // "FileNameW" in a block larger than the name, as some older sources do.
 class TFileDataObject : public IDataObject {
  public:
-  explicit TFileDataObject(const std::wstring& Path, bool AsFileNameW = false)
-      : FPath(Path), FFormat(AsFileNameW ? static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"FileNameW")) : CF_HDROP) {}
+  // FormatName null: CF_HDROP; else that registered format, e.g. "FileNameW" or "FileNameMapW".
+  explicit TFileDataObject(const std::wstring& Path, const wchar_t* FormatName = nullptr)
+      : FPath(Path), FFormat(FormatName ? static_cast<CLIPFORMAT>(RegisterClipboardFormatW(FormatName)) : CF_HDROP) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (riid == IID_IUnknown || riid == IID_IDataObject) {
       *ppv = static_cast<IDataObject*>(this);
@@ -95,14 +96,15 @@ class TFileDataObject : public IDataObject {
 };
 
 // Drags Path over the window's centre and drops it there; the drop's result and effect.
-HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect, bool AsFileNameW = false) {
+HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect,
+               const wchar_t* FormatName = nullptr) {
   IUnknown* unk = Form->DropFileTarget->GetComponentUnknown();
   IDropTarget* target = nullptr;
   if (!unk || FAILED(unk->QueryInterface(IID_IDropTarget, reinterpret_cast<void**>(&target)))) return E_FAIL;
   RECT r{};
   GetWindowRect(Form->Handle(), &r);
   POINTL pt{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  TFileDataObject data(Path, AsFileNameW);
+  TFileDataObject data(Path, FormatName);
   Effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
   HRESULT hr = target->DragEnter(&data, MK_LBUTTON, pt, &Effect);
   if (SUCCEEDED(hr)) {
@@ -394,9 +396,18 @@ TEST_F(MainWindow, NameFromALargerFileNameWBlockEndsAtItsTerminator) {
   Pump(300);
   DWORD effect = 0;
   const std::wstring path = L"C:\\tiles\\T33UUP_20250101T101021_B03.jp2";
-  ASSERT_EQ(DropOn(Form, path, effect, true), S_OK);
+  ASSERT_EQ(DropOn(Form, path, effect, L"FileNameW"), S_OK);
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
   EXPECT_EQ(Form->FileName(), path);
   Form->TimerNewFile->SetEnabled(false);  // no such file: nothing to run
+}
+
+TEST_F(MainWindow, MappedNamesAloneAreRefusedAndStartNoJob) {
+  Pump(300);
+  DWORD effect = 0;
+  EXPECT_EQ(DropOn(Form, L"C:\\tiles\\T33UUP_20250101T101021_B03.jp2", effect, L"FileNameMapW"), E_UNEXPECTED);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
+  EXPECT_FALSE(Form->TimerNewFile->Enabled());
+  EXPECT_EQ(Form->FileName(), L"");
 }
 #endif
