@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "TestEnv.h"
+#include "WinTestKit.h"
 
 namespace appdriver {
 namespace {
@@ -92,12 +93,7 @@ std::wstring ClassOf(HWND Wnd) {
   return cls;
 }
 
-RECT ChildRect(HWND Child) {
-  RECT r{};
-  GetWindowRect(Child, &r);
-  MapWindowPoints(nullptr, GetParent(Child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
+RECT ChildRect(HWND Child) { return wintest::ChildRect(Child); }
 
 TProgram::TProgram(const wchar_t* Arg) : TProgram(ExePath(), Arg) {}
 

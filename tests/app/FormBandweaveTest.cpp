@@ -18,6 +18,7 @@
 #include "Bandweaveform.h"
 #include "FreeImageSession.h"
 #include "TestEnv.h"
+#include "WinTestKit.h"
 #include "qelRegistryKey.h"
 #include "qelRegistryVariables.h"
 #include "qelUtils.h"
@@ -120,19 +121,7 @@ HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect,
 }
 #endif
 
-void Pump(DWORD Ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    DWORD spent = GetTickCount() - start;
-    if (spent >= Ms) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, Ms - spent, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-}
+using wintest::Pump;
 
 // Presses OK on every "Bandweave" box of this process and counts them.
 class TBoxWatcher {

@@ -8,19 +8,11 @@
 #include <cstdint>
 #include <thread>
 
+#include "WinTestKit.h"
+
 namespace mousedrag {
 
-inline void PumpFor(DWORD Milliseconds) {
-  const DWORD end = GetTickCount() + Milliseconds;
-  do {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-    Sleep(5);
-  } while (static_cast<int32_t>(end - GetTickCount()) > 0);
-}
+inline void PumpFor(DWORD Milliseconds) { wintest::Pump(Milliseconds); }
 
 class DropSource final : public IDropSource {
  public:

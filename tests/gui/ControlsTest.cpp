@@ -15,22 +15,10 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
+#include "WinTestKit.h"
 
 namespace {
-// Serves messages for about Ms milliseconds.
-void Pump(DWORD Ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    DWORD spent = GetTickCount() - start;
-    if (spent >= Ms) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, Ms - spent, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-}
+using wintest::Pump;
 
 std::wstring WindowText(HWND w) {
   wchar_t buf[512] = {};
@@ -38,12 +26,7 @@ std::wstring WindowText(HWND w) {
   return buf;
 }
 
-RECT ChildRect(HWND child) {
-  RECT r{};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
+using wintest::ChildRect;
 
 std::vector<std::wstring> gEvents;
 
