@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "AppDriver.h"
+#include "FakeDataObject.h"
 #include "Bandweaveform.h"
 #include "FreeImageSession.h"
 #include "TestEnv.h"
@@ -27,74 +28,21 @@ namespace fs = std::filesystem;
 
 namespace {
 #if BANDWEAVE_HAS_DRAGDROP
-// A drag source's data object offering one file name as CF_HDROP, as the shell does, or as
-// "FileNameW" in a block larger than the name, as some older sources do.
-class TFileDataObject : public IDataObject {
- public:
-  // FormatName null: CF_HDROP; else that registered format, e.g. "FileNameW" or "FileNameMapW".
-  explicit TFileDataObject(const std::wstring& Path, const wchar_t* FormatName = nullptr)
-      : FPath(Path), FFormat(FormatName ? static_cast<CLIPFORMAT>(RegisterClipboardFormatW(FormatName)) : CF_HDROP) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IDataObject) {
-      *ppv = static_cast<IDataObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+// A drag source's data object offering one file name as CF_HDROP, as the shell does, or, with
+// FormatName, as that registered format ("FileNameW", "FileNameMapW") in a block larger than
+// the name, as some older sources do.
+fake::DataObject FileData(const std::wstring& Path, const wchar_t* FormatName) {
+  fake::DataObject data;
+  if (!FormatName) {
+    data.AddGlobal(CF_HDROP, fake::DropFilesWide({Path}));
+  } else {
+    fake::Bytes block;
+    fake::PutWide(block, Path);
+    fake::PutWide(block, L"stale tail");
+    data.AddGlobal(fake::Registered(FormatName), block);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --FRefs; }  // lives on the test's stack
-  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* fe, STGMEDIUM* m) override {
-    if (QueryGetData(fe) != S_OK) return DV_E_FORMATETC;
-    if (FFormat != CF_HDROP) {
-      const std::wstring block = FPath + L'\0' + L"stale tail";
-      HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (block.size() + 1) * sizeof(wchar_t));
-      memcpy(GlobalLock(h), block.c_str(), (block.size() + 1) * sizeof(wchar_t));
-      GlobalUnlock(h);
-      m->tymed = TYMED_HGLOBAL;
-      m->hGlobal = h;
-      m->pUnkForRelease = nullptr;
-      return S_OK;
-    }
-    size_t bytes = sizeof(DROPFILES) + (FPath.size() + 2) * sizeof(wchar_t);
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-    auto* df = static_cast<DROPFILES*>(GlobalLock(h));
-    df->pFiles = sizeof(DROPFILES);
-    df->fWide = TRUE;
-    memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), FPath.c_str(), FPath.size() * sizeof(wchar_t));
-    GlobalUnlock(h);
-    m->tymed = TYMED_HGLOBAL;
-    m->hGlobal = h;
-    m->pUnkForRelease = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* fe) override {
-    return fe->cfFormat == FFormat && (fe->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
-  }
-  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
-    out->ptd = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM* m, BOOL release) override {
-    if (release) ReleaseStgMedium(m);  // the performed effect; nobody here reads it
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dir, IEnumFORMATETC** e) override {
-    if (dir != DATADIR_GET) return E_NOTIMPL;
-    FORMATETC fe{FFormat, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    return SHCreateStdEnumFmtEtc(1, &fe, e);
-  }
-  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
- private:
-  std::wstring FPath;
-  CLIPFORMAT FFormat;
-  ULONG FRefs = 1;
-};
+  return data;
+}
 
 // Drags Path over the window's centre and drops it there; the drop's result and effect.
 HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect,
@@ -105,7 +53,7 @@ HRESULT DropOn(TFormBandweave* Form, const std::wstring& Path, DWORD& Effect,
   RECT r{};
   GetWindowRect(Form->Handle(), &r);
   POINTL pt{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  TFileDataObject data(Path, FormatName);
+  fake::DataObject data = FileData(Path, FormatName);
   Effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
   HRESULT hr = target->DragEnter(&data, MK_LBUTTON, pt, &Effect);
   if (SUCCEEDED(hr)) {
