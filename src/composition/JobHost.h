@@ -17,4 +17,7 @@ class JobHost {
   virtual void RestoreCursor(intptr_t cursor) = 0;
   virtual int GetSaveFormat() = 0;  // 0 PNG, 1 TIFF, -1 none selected
   virtual bool GetBeepWhenDone() = 0;
+  // The job's progress over loading and saving, from 0.0 to 1.0; a negative value clears it.
+  // Hosts without a progress display ignore it.
+  virtual void SetProgress(double fraction) { (void)fraction; }
 };
