@@ -173,6 +173,9 @@ intptr_t TFormBandweave::BeginBusyCursor() {
 void TFormBandweave::RestoreCursor(intptr_t cursor) { Screen->SetCursor(static_cast<TCursor>(cursor)); }
 int TFormBandweave::GetSaveFormat() { return RadioGroupSaveFormat->ItemIndex(); }
 bool TFormBandweave::GetBeepWhenDone() { return CheckBoxBeepWhenDone->Checked(); }
+void TFormBandweave::SetProgress(double fraction) {
+  FTaskbarProgress.Set(HandleAllocated() ? Handle() : nullptr, fraction);
+}
 
 std::wstring FirstCommandLineArgument() {
   int argc = 0;

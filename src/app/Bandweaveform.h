@@ -11,6 +11,7 @@
 #include "Forms.h"
 #include "JobHost.h"
 #include "StdCtrls.h"
+#include "TaskbarProgress.h"
 #include "qelCheckBox.h"
 #include "qelRadioGroup.h"
 #include "qelRegistryVariables.h"
@@ -62,6 +63,7 @@ class TFormBandweave : public TForm, public JobHost {
   void RestoreCursor(intptr_t cursor) override;
   int GetSaveFormat() override;
   bool GetBeepWhenDone() override;
+  void SetProgress(double fraction) override;  // on the task-bar button
 
  protected:
   void CreateParams(TCreateParams& Params) override;
@@ -69,6 +71,7 @@ class TFormBandweave : public TForm, public JobHost {
  private:
   std::wstring FFileName;
   std::unique_ptr<TRegistryFormInfo> FFormInfo;
+  TTaskbarProgress FTaskbarProgress;
 };
 
 extern TFormBandweave* FormBandweave;

@@ -3,45 +3,127 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "TextCodec.h"
 
-void WriteLine(FILE* stream, const std::wstring& text) {
+namespace {
+constexpr int kBarWidth = 30;
+// Redraws of the bar at most this often: the decoder reports every tile.
+constexpr std::chrono::milliseconds kRedrawInterval(100);
+
+// Text as it is, no line end added.
+void Write(FILE* stream, const std::wstring& text) {
 #if defined(_WIN32)
   // A console shows UTF-16 as it is; a pipe or file gets UTF-8 like everywhere else.
   const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
     std::fflush(stream);
-    const std::wstring line = text + L"\r\n";
     DWORD written = 0;
-    WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
 #endif
-  const std::string bytes = ToUtf8(text) + "\n";
+  const std::string bytes = ToUtf8(text);
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);
+}
+
+#if defined(_WIN32)
+bool IsConsole(FILE* stream) {
+  const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+#endif
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// "[=========>                    ]  33%"
+std::string BarText(double fraction) {
+  if (fraction > 1) fraction = 1;
+  const int filled = static_cast<int>(fraction * kBarWidth);
+  std::string bar = "[";
+  for (int i = 0; i < kBarWidth; ++i) bar += i < filled ? '=' : i == filled ? '>' : ' ';
+  char percent[16];
+  std::snprintf(percent, sizeof percent, "] %3d%%", static_cast<int>(fraction * 100));
+  return bar + percent;
+}
+}  // namespace
+
+bool StderrIsTerminal() {
+#if defined(_WIN32)
+  return IsConsole(stderr);
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+void WriteLine(FILE* stream, const std::wstring& text) {
+#if defined(_WIN32)
+  if (IsConsole(stream)) {
+    Write(stream, text + L"\r\n");
+    return;
+  }
+#endif
+  Write(stream, text + L"\n");
+}
+
+void ConsoleHost::Line(FILE* stream, const std::wstring& text) {
+  ClearBar();
+  WriteLine(stream, text);
+  if (FFraction >= 0) DrawBar();
 }
 
 void ConsoleHost::SetStatusText(const std::wstring& text) {
   FStatus = text;
   if (!FTimes) {
-    WriteLine(stderr, text);
+    Line(stderr, text);
     return;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", seconds);
-  WriteLine(stderr, std::wstring(stamp, stamp + std::char_traits<char>::length(stamp)) + text);
+  Line(stderr, Widen(stamp) + text);
 }
 
-void ConsoleHost::SetStatusHint(const std::wstring& text) { WriteLine(stderr, text); }
+void ConsoleHost::SetStatusHint(const std::wstring& text) { Line(stderr, text); }
 
-void ConsoleHost::ShowModalMessage(const std::wstring& text) { WriteLine(stdout, text); }
+void ConsoleHost::ShowModalMessage(const std::wstring& text) { Line(stdout, text); }
 
 void ConsoleHost::Beep() {
   std::fputc('\a', stderr);
   std::fflush(stderr);
+}
+
+void ConsoleHost::SetProgress(double fraction) {
+  if (!FProgressBar) return;
+  if (!(fraction >= 0)) {
+    FFraction = -1;
+    ClearBar();
+    return;
+  }
+  FFraction = fraction;
+  // The first state and the end always show; in between, one redraw per interval.
+  const auto now = std::chrono::steady_clock::now();
+  if (!FDrawn.empty() && fraction < 1 && now - FDrawnAt < kRedrawInterval) return;
+  DrawBar();
+}
+
+void ConsoleHost::DrawBar() {
+  const std::string bar = BarText(FFraction);
+  if (bar == FDrawn) return;
+  // The bar keeps its width, so each one covers the last.
+  Write(stderr, Widen("\r" + bar));
+  FDrawn = bar;
+  FDrawnAt = std::chrono::steady_clock::now();
+}
+
+void ConsoleHost::ClearBar() {
+  if (FDrawn.empty()) return;
+  Write(stderr, Widen("\r" + std::string(FDrawn.size(), ' ') + "\r"));
+  FDrawn.clear();
 }

@@ -1,5 +1,6 @@
 // The composite job's host in a console: status texts as lines on stderr, each message on
-// stdout, a beep as BEL on stderr; the settings come from the command line.
+// stdout, a beep as BEL on stderr; the settings come from the command line. When stderr is a
+// terminal the job's progress is a bar on its last line, cleared before every other line.
 #pragma once
 #include <chrono>
 #include <cstdio>
@@ -7,11 +8,15 @@
 
 #include "JobHost.h"
 
+// Whether stderr is a terminal (a console window on Windows) rather than a file or pipe.
+bool StderrIsTerminal();
+
 class ConsoleHost : public JobHost {
  public:
   // With times, each status line starts with the seconds since the host was made.
-  ConsoleHost(int saveFormat, bool beepWhenDone, bool times = false)
-      : FSaveFormat(saveFormat), FBeepWhenDone(beepWhenDone), FTimes(times) {}
+  ConsoleHost(int saveFormat, bool beepWhenDone, bool times = false, bool progressBar = StderrIsTerminal())
+      : FSaveFormat(saveFormat), FBeepWhenDone(beepWhenDone), FTimes(times), FProgressBar(progressBar) {}
+  ~ConsoleHost() override { ClearBar(); }
 
   void SetStatusText(const std::wstring& text) override;
   std::wstring GetStatusText() override { return FStatus; }
@@ -23,13 +28,23 @@ class ConsoleHost : public JobHost {
   void RestoreCursor(intptr_t) override {}
   int GetSaveFormat() override { return FSaveFormat; }
   bool GetBeepWhenDone() override { return FBeepWhenDone; }
+  void SetProgress(double fraction) override;
 
  private:
+  // A whole line, with the bar taken off first and put back after.
+  void Line(FILE* stream, const std::wstring& text);
+  void DrawBar();
+  void ClearBar();
+
   int FSaveFormat;
   bool FBeepWhenDone;
   bool FTimes;
+  bool FProgressBar;
   std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
   std::wstring FStatus;
+  double FFraction = -1;      // the job's progress, negative for none
+  std::string FDrawn;         // the bar as it stands on the terminal, empty when not shown
+  std::chrono::steady_clock::time_point FDrawnAt;
 };
 
 // One line of text to stdout or stderr, in the console's own way where there is one.

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr double kSecondsPerDay = 86400.0;
+constexpr double kLoadingShare = 0.75;  // of the job's progress; saving takes the rest
 
 wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
@@ -30,6 +31,23 @@ class TBusyCursor {
   intptr_t FCursor;
 };
 
+// The progress display comes off however the job ends, before any last failure box.
+class TProgressClear {
+ public:
+  explicit TProgressClear(JobHost& host) : FHost(host) {}
+  ~TProgressClear() {
+    try {
+      FHost.SetProgress(-1);
+    } catch (...) {
+    }
+  }
+  TProgressClear(const TProgressClear&) = delete;
+  TProgressClear& operator=(const TProgressClear&) = delete;
+
+ private:
+  JobHost& FHost;
+};
+
 void Report(JobHost& host, const std::wstring& text) {
   host.SetStatusText(text);
   host.RepaintNow();
@@ -40,6 +58,7 @@ void Report(JobHost& host, const std::wstring& text) {
 TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
   if (!IsExistingFile(fileName)) return TJobOutcome::NoSuchFile;
   TBusyCursor busy(host);
+  TProgressClear progress(host);
   const FREE_IMAGE_FORMAT fileType = GetImageFileType(fileName);
   if (fileType != FIF_JP2) return TJobOutcome::NotJpeg2000;
 
@@ -59,9 +78,13 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
   }
 
   const double bandsStart = NowUTC();
+  host.SetProgress(0.0);
   ProcessBand(job, host, names.Red, fileType, TBand::Red);
+  host.SetProgress(kLoadingShare / 3);
   ProcessBand(job, host, names.Green, fileType, TBand::Green);
+  host.SetProgress(kLoadingShare * 2 / 3);
   ProcessBand(job, host, names.Blue, fileType, TBand::Blue);
+  host.SetProgress(kLoadingShare);
   const double bandsEnd = NowUTC();
   host.SetStatusText(jobtext::kSaving);
   host.RepaintNow();
@@ -94,6 +117,7 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
     if (!saved) errorName = tiffName;
     host.SetStatusText(jobtext::kTifComplete);
   }
+  if (saved) host.SetProgress(1.0);
   // The output is complete on disk; the Composite has served.
   job.Composite.reset();
 

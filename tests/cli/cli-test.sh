@@ -29,11 +29,27 @@ expect tiff-stdout "$work/out" "Production of 48-bit TIF  complete!"
 grep -q '^Processing green$' "$work/err" || { echo "FAIL tiff: no status lines on stderr"; fails=$((fails + 1)); }
 [ "$(tr -cd '\a' <"$work/err" | wc -c)" = 2 ] || { echo "FAIL tiff: expected two BEL"; fails=$((fails + 1)); }
 [ -s "$work/tile/${stem}48.tif" ] || { echo "FAIL tiff: no output"; fails=$((fails + 1)); }
+# Into a file, stderr holds whole lines only: no progress bar.
+if grep -q -e $'\r' -e '%' "$work/err"; then echo "FAIL tiff: progress bar in a file"; cat -A "$work/err"; fails=$((fails + 1)); fi
 
 check png 0 --png -- "$work/tile/${stem}B02.jp2"
 expect png-stdout "$work/out" "Production of 48-bit PNG  complete!"
 [ -s "$work/tile/${stem}48.png" ] || { echo "FAIL png: no output"; fails=$((fails + 1)); }
 if tr -cd '\a' <"$work/err" | grep -q .; then echo "FAIL png: beeped without --beep"; fails=$((fails + 1)); fi
+
+# On a terminal the bar runs to 100 %, and every line starts clean: the bar is cleared first.
+if command -v script >/dev/null; then
+  script -qec "$(printf '%q ' "$cli" --times --png "$work/tile/${stem}B04.jp2")" /dev/null >"$work/tty" 2>&1
+  tr -d '\n' <"$work/tty" | grep -q '\] 100%' || { echo "FAIL tty: no bar reaching 100%"; cat -A "$work/tty"; fails=$((fails + 1)); }
+  for line in 'Processing green' 'Saving...this will take some time!' 'Production of 48-bit PNG  complete!' 'Finished'; do
+    # What stays visible of a line is what follows its last carriage return.
+    grep -F "$line" "$work/tty" | tr -d '\n' | sed 's/\r$//; s/.*\r//; s/^\[ *[0-9.]* s\] //' | grep -qxF "$line" ||
+      { echo "FAIL tty: '$line' shares its line with the bar"; cat -A "$work/tty"; fails=$((fails + 1)); }
+  done
+  rm -f "$work/tile/${stem}48.png"
+else
+  echo "note: no script(1), terminal checks skipped"
+fi
 
 rm "$work/tile/${stem}B02.jp2" "$work/tile/${stem}48.tif"
 check missing-blue 1 "$work/tile/${stem}B04.jp2"

@@ -456,6 +456,63 @@ TEST_F(JobTest, AnEarlierGoodOutputSurvivesAFailedJob) {
   ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
 }
 
+// --- Progress ---------------------------------------------------------------------------------
+
+// From 0 upwards, never back, to 1 only when the output was written, and off (negative) once,
+// as the last call.
+void ExpectProgress(const std::vector<double>& seen, bool written) {
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(seen.front(), 0.0);
+  EXPECT_LT(seen.back(), 0.0);
+  for (size_t i = 1; i + 1 < seen.size(); ++i) {
+    EXPECT_GE(seen[i], seen[i - 1]) << "step " << i << " goes back";
+    EXPECT_LE(seen[i], 1.0) << "step " << i;
+  }
+  const double last = seen[seen.size() - 2];
+  if (written) EXPECT_EQ(last, 1.0);
+  else EXPECT_LT(last, 1.0);
+}
+
+TEST_F(JobTest, ProgressRisesFromZeroToOneAndComesOffHoweverTheJobEnds) {
+  CopyBands("tile", {"B02", "B03", "B04"});
+  for (int format : {0, 1}) {
+    SCOPED_TRACE(format);
+    RecordingHost host;
+    host.SaveFormat = format;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Saved);
+    ExpectProgress(host.Progress, true);
+  }
+  {
+    SCOPED_TRACE("failed save");
+    fs::remove(Output("png"));
+    fs::create_directories(Output("png"));
+    RecordingHost host;
+    host.SaveFormat = 0;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::SaveFailed);
+    ExpectProgress(host.Progress, false);
+  }
+  {
+    SCOPED_TRACE("library throws");
+    gConversions = 0;
+    compositionTesting::SetConvertHook(ThrowingConvert);
+    RecordingHost host;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Failed);
+    ExpectProgress(host.Progress, false);
+    compositionTesting::SetConvertHook(nullptr);
+  }
+  {
+    SCOPED_TRACE("missing band");
+    fs::remove(Band("B02"));
+    RecordingHost host;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Failed);
+    ExpectProgress(host.Progress, false);
+  }
+  // A job that never began shows none.
+  RecordingHost none;
+  EXPECT_EQ(RunCompositeJob(none, Wide(Band("B02"))), TJobOutcome::NoSuchFile);
+  EXPECT_TRUE(none.Progress.empty());
+}
+
 // --- Real ESA band files ---------------------------------------------------------------------
 
 fs::path RealSet(const char* folder) {

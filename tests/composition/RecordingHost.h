@@ -13,6 +13,7 @@ class RecordingHost : public JobHost {
   std::wstring Status = L"Ready";
   std::wstring Hint;
   std::vector<std::wstring> Calls;
+  std::vector<double> Progress;  // apart from Calls: how often it comes is the engine's affair
 
   static constexpr intptr_t kNormalCursor = 7;
 
@@ -37,6 +38,7 @@ class RecordingHost : public JobHost {
   }
   int GetSaveFormat() override { return SaveFormat; }
   bool GetBeepWhenDone() override { return BeepWhenDone; }
+  void SetProgress(double fraction) override { Progress.push_back(fraction); }
 
   // The calls that the user sees or hears, without the hint's varying seconds.
   std::vector<std::wstring> Visible() const {
