@@ -1,0 +1,25 @@
+// JPEG 2000 header boxes, the GML and GeoTIFF inside them, and product metadata documents.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "Jp2GeoBoxes.h"
+#include "TrueColour.h"
+#include "XmlTree.h"
+
+namespace {
+void CheckGrid(const std::optional<TGridGeoreference>& g) {
+  if (g && (!IsUtmWgs84(g->Epsg) || !(g->PixelWidth > 0) || !(g->PixelHeight > 0))) abort();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckGrid(ParseJp2Grid(data, size).Georeference);
+  // The same bytes as the payload of each box kind on its own.
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  CheckGrid(jp2geo::GridFromGml(text));
+  CheckGrid(jp2geo::GridFromGeoTiff(data, size));
+  const TBandOffset offset = BandOffsetFromMetadata(text, 3);
+  if (offset.Offset && !offset.Readable) abort();
+  return 0;
+}
