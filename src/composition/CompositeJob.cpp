@@ -55,7 +55,7 @@ void Report(JobHost& host, const std::wstring& text) {
   host.ShowModalMessage(host.GetStatusText());
 }
 
-TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
+TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstring& outputFolder) {
   if (!IsExistingFile(fileName)) return TJobOutcome::NoSuchFile;
   TBusyCursor busy(host);
   TProgressClear progress(host);
@@ -63,7 +63,7 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
   if (fileType != FIF_JP2) return TJobOutcome::NotJpeg2000;
 
   TCompositeState job;  // releases the Composite on every way out
-  const TBandNames names = DeriveBandNames(fileName);
+  TBandNames names = DeriveBandNames(fileName);
   if (!names.Started) {
     host.SetStatusText(jobtext::kMissing);
     host.Beep();
@@ -76,6 +76,11 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
     Report(host, jobtext::kNoFormat);
     return TJobOutcome::NoSaveFormat;
   }
+  // Names are derived in the canonical case; take the files as the folder spells them.
+  names.Red = compositionPlatform::ExistingSpelling(names.Red);
+  names.Green = compositionPlatform::ExistingSpelling(names.Green);
+  names.Blue = compositionPlatform::ExistingSpelling(names.Blue);
+  names.OutputFolder = outputFolder;
 
   const double bandsStart = NowUTC();
   host.SetProgress(0.0);
@@ -136,10 +141,11 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName) {
 
 void ProcessFile(JobHost& host, const std::wstring& fileName) { RunCompositeJob(host, fileName); }
 
-TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName) noexcept {
+TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName,
+                            const std::wstring& outputFolder) noexcept {
   try {
     const std::wstring name = fileName;  // the job works on its own copy
-    return RunJob(host, name);
+    return RunJob(host, name, outputFolder);
   } catch (...) {
     // The library or the host failed in some way other than a missing image; by now the
     // cursor is back and the Composite released. Tell the user rather than stay silent.
@@ -162,18 +168,61 @@ std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pa
   return text;
 }
 
-TBandNames DeriveBandNames(const std::wstring& fileName) {
+namespace {
+bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
+  if (suffix.size() > text.size()) return false;
+  for (size_t k = 0; k < suffix.size(); ++k)
+    if (Upper(text[text.size() - suffix.size() + k]) != Upper(suffix[k])) return false;
+  return true;
+}
+
+// L2A names end in the band code and the resolution: "..._B04_10m.jp2". B08 exists at 10 m
+// only, B8A (the false-colour red at 20 m and 60 m) at those two only.
+constexpr size_t kL2aTokenLength = 11;  // "B04_10m.jp2"
+
+TBandNames DeriveL2aNames(const std::wstring& name) {
   TBandNames names;
-  std::wstring upper = fileName;
+  if (name.size() < kL2aTokenLength) return names;
+  const size_t at = name.size() - kL2aTokenLength;
+  const std::wstring stem = name.substr(0, at);
+  std::wstring band = name.substr(at, 3), resolution = name.substr(at + 3, 4);
+  for (wchar_t& c : band) c = Upper(c);
+  const std::wstring suffix = name.substr(at + 7);
+  if (!EndsWithNoCase(suffix, L".jp2")) return names;
+  std::wstring metres;
+  for (const wchar_t* r : {L"_10m", L"_20m", L"_60m"})
+    if (EndsWithNoCase(resolution, r)) metres = r;
+  if (metres.empty()) return names;
+  const auto token = [&](const wchar_t* code) { return std::wstring(code) + metres + L".jp2"; };
+  if ((band == L"B08" && metres == L"_10m") || (band == L"B8A" && metres != L"_10m")) {
+    names.BandToken = token(band.c_str());
+    names.Red = name;
+    names.Green = stem + token(L"B04");
+    names.Blue = stem + token(L"B03");
+  } else if (band == L"B02" || band == L"B03" || band == L"B04") {
+    names.BandToken = token(L"B04");
+    names.Red = band == L"B04" ? name : stem + token(L"B04");
+    names.Green = stem + token(L"B03");
+    names.Blue = stem + token(L"B02");
+  } else {
+    return names;
+  }
+  names.Started = true;
+  return names;
+}
+
+TBandNames DeriveL1cNames(const std::wstring& name) {
+  TBandNames names;
+  std::wstring upper = name;
   for (wchar_t& c : upper) c = Upper(c);
   if (upper.find(L"B08.JP2") != std::wstring::npos) {
     names.BandToken = L"B08.jp2";
-    names.Red = fileName;
+    names.Red = name;
     names.Green = ReplaceFirstNoCase(names.Red, L"B08.jp2", L"B04.jp2");
     names.Blue = ReplaceFirstNoCase(names.Red, L"B08.jp2", L"B03.jp2");
   } else {
     names.BandToken = L"B04.jp2";
-    names.Red = ReplaceFirstNoCase(ReplaceFirstNoCase(fileName, L"B02.jp2", L"B04.jp2"), L"B03.jp2", L"B04.jp2");
+    names.Red = ReplaceFirstNoCase(ReplaceFirstNoCase(name, L"B02.jp2", L"B04.jp2"), L"B03.jp2", L"B04.jp2");
     names.Green = ReplaceFirstNoCase(names.Red, L"B04.jp2", L"B03.jp2");
     names.Blue = ReplaceFirstNoCase(names.Red, L"B04.jp2", L"B02.jp2");
   }
@@ -181,8 +230,30 @@ TBandNames DeriveBandNames(const std::wstring& fileName) {
   return names;
 }
 
+size_t FolderLength(const std::wstring& path) { return path.size() - FileNamePart(path).size(); }
+}  // namespace
+
+// Only the file-name part is read and changed: a folder whose name holds a band suffix stays
+// as it is, so the siblings and the output never land in another folder.
+TBandNames DeriveBandNames(const std::wstring& fileName) {
+  const std::wstring folder = fileName.substr(0, FolderLength(fileName));
+  const std::wstring name = fileName.substr(folder.size());
+  TBandNames names = DeriveL2aNames(name);
+  if (!names.Started) names = DeriveL1cNames(name);
+  names.Red = folder + names.Red;
+  names.Green = folder + names.Green;
+  names.Blue = folder + names.Blue;
+  return names;
+}
+
 std::wstring OutputName(const TBandNames& names, int saveFormat) {
-  return ReplaceFirstNoCase(names.Red, names.BandToken, saveFormat == 0 ? L"48.png" : L"48.tif");
+  const std::wstring extension = saveFormat == 0 ? L".png" : L".tif";
+  const size_t split = FolderLength(names.Red);
+  const std::wstring folder = names.OutputFolder.empty() ? names.Red.substr(0, split) : names.OutputFolder;
+  const std::wstring name = names.Red.substr(split);
+  if (names.BandToken.size() == kL2aTokenLength && EndsWithNoCase(name, names.BandToken))
+    return folder + name.substr(0, name.size() - kL2aTokenLength) + L"48" + names.BandToken.substr(3, 4) + extension;
+  return folder + ReplaceFirstNoCase(name, names.BandToken, L"48" + extension);
 }
 
 std::wstring FileNamePart(const std::wstring& path) {

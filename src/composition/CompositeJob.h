@@ -19,17 +19,23 @@ enum class TJobOutcome {
   SaveFailed,    // "Error saving file: ..."
   Saved,         // "Production of 48-bit ...  complete!"
 };
-TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName) noexcept;
+// outputFolder (ending in its delimiter) takes the composite elsewhere than the red band's
+// folder, e.g. beside the zip its bands were unpacked from.
+TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName,
+                            const std::wstring& outputFolder = {}) noexcept;
 
-// The band files of a composite, derived from the name of any one of them.
+// The band files of a composite, derived from the file-name part of any one of them: L1C
+// names hold "B02.jp2" ... "B08.jp2", L2A names end in "B02_10m.jp2" ... "B8A_60m.jp2".
 struct TBandNames {
   bool Started = false;    // three distinct names were derived
-  std::wstring BandToken;  // "B04.jp2" (true colour) or "B08.jp2" (false colour)
+  std::wstring BandToken;  // "B04.jp2" / "B08.jp2"; L2A "B04_20m.jp2", "B08_10m.jp2", "B8A_60m.jp2"
   std::wstring Red, Green, Blue;
+  std::wstring OutputFolder;  // empty: the red band's folder
 };
 TBandNames DeriveBandNames(const std::wstring& fileName);
 
-// The output path for save format 0 (PNG, "48.png") or 1 (TIFF, "48.tif").
+// The output path for save format 0 (PNG, "48.png") or 1 (TIFF, "48.tif"); L2A names keep
+// their resolution ("48_10m.tif"), so composites of different resolutions never collide.
 std::wstring OutputName(const TBandNames& names, int saveFormat);
 
 // Replaces the first match of pattern (ASCII letters matched in either case) with replacement.

@@ -11,6 +11,9 @@ std::wstring DecimalSeparator();
 bool MoveOver(const std::wstring& source, const std::wstring& target);
 // The path as the file system calls of this platform take it.
 std::filesystem::path FsPath(const std::wstring& path);
+// The path of an existing file that differs from path in ASCII letter case only, where path
+// itself names nothing (case-sensitive file systems); otherwise path unchanged.
+std::wstring ExistingSpelling(const std::wstring& path);
 // Sets an environment variable for this process (and the libraries linked into it).
 void SetEnvironment(const char* name, const char* value);
 }  // namespace compositionPlatform

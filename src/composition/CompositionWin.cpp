@@ -23,6 +23,9 @@ bool MoveOver(const std::wstring& source, const std::wstring& target) {
 
 std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(path); }
 
+// Windows file names ignore letter case already.
+std::wstring ExistingSpelling(const std::wstring& path) { return path; }
+
 // OpenJPEG reads its thread count with getenv, which sees the C runtime's copy of the
 // environment; _putenv_s updates that copy and the process's own.
 void SetEnvironment(const char* name, const char* value) { _putenv_s(name, value); }

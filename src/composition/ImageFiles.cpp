@@ -30,16 +30,19 @@ BOOL Save(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::wstring& path, 
 #endif
 }  // namespace
 
+// A FIFO or device named like a band would block the first open for ever: only regular files
+// (or links to one) count.
 bool IsExistingFile(const std::wstring& path) {
   if (path.empty()) return false;
   std::error_code error;
   const auto status = std::filesystem::status(compositionPlatform::FsPath(path), error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+  return !error && std::filesystem::is_regular_file(status);
 }
 
 FREE_IMAGE_FORMAT GetImageFileType(const std::wstring& path) { return FileType(path); }
 
 TBitmap LoadImageFile(FREE_IMAGE_FORMAT format, const std::wstring& path) {
+  if (!IsExistingFile(path)) return nullptr;
   return TBitmap(Load(format, path));
 }
 

@@ -13,12 +13,13 @@ struct TBitmapDeleter {
 };
 using TBitmap = std::unique_ptr<FIBITMAP, TBitmapDeleter>;
 
-// True for an existing file; a folder does not count.
+// True for an existing regular file or a link to one; folders, FIFOs and devices do not count.
 bool IsExistingFile(const std::wstring& path);
 
 // FreeImage's verdict on the file's content; FIF_UNKNOWN when it cannot tell or open it.
 FREE_IMAGE_FORMAT GetImageFileType(const std::wstring& path);
 
+// Null at once for anything IsExistingFile refuses.
 TBitmap LoadImageFile(FREE_IMAGE_FORMAT format, const std::wstring& path);
 
 // Writes beside the target first and puts the file in place only once it is complete, so a

@@ -46,15 +46,86 @@ TEST(DeriveBandNames, LetterCaseOfTheSuffixIsIgnoredAndReplacedByTheCanonicalOne
   EXPECT_EQ(OutputName(names, 0), kStem + L"48.png");
 }
 
-TEST(DeriveBandNames, OnlyTheFirstOccurrenceInTheWholePathIsReplaced) {
-  // A folder carrying a band suffix is changed instead of the file name.
-  const std::wstring dir = L"/tiles/B03.jp2/";
-  const TBandNames names = DeriveBandNames(dir + L"T33UUP_B02.jp2");
+TEST(DeriveBandNames, FoldersNamedLikeBandsStayAsTheyAre) {
+  // Siblings and output come from the file-name part only: the bands are never read from, and
+  // the composite never written into, a neighbouring folder named like another band.
+  const std::wstring dir = L"/tiles/B03.jp2_x/B04.jp2.d/";
+  TBandNames names = DeriveBandNames(dir + L"T33UUP_B02.jp2");
   EXPECT_TRUE(names.Started);
-  EXPECT_EQ(names.Red, L"/tiles/B04.jp2/T33UUP_B04.jp2");
-  EXPECT_EQ(names.Green, L"/tiles/B03.jp2/T33UUP_B04.jp2");
-  EXPECT_EQ(names.Blue, L"/tiles/B02.jp2/T33UUP_B04.jp2");
-  EXPECT_EQ(OutputName(names, 1), L"/tiles/48.tif/T33UUP_B04.jp2");
+  EXPECT_EQ(names.Red, dir + L"T33UUP_B04.jp2");
+  EXPECT_EQ(names.Green, dir + L"T33UUP_B03.jp2");
+  EXPECT_EQ(names.Blue, dir + L"T33UUP_B02.jp2");
+  EXPECT_EQ(OutputName(names, 1), dir + L"T33UUP_48.tif");
+
+  names = DeriveBandNames(L"/B08.jp2/B02_10m.jp2/T_B08_10m.jp2");
+  EXPECT_EQ(names.Blue, L"/B08.jp2/B02_10m.jp2/T_B03_10m.jp2");
+  EXPECT_EQ(OutputName(names, 0), L"/B08.jp2/B02_10m.jp2/T_48_10m.png");
+  // A folder alone is no band, however it is named.
+  EXPECT_FALSE(DeriveBandNames(L"/tiles/T_B03.jp2/").Started);
+}
+
+TEST(DeriveBandNames, L2aNamesKeepTheirResolution) {
+  const std::wstring stem = L"/S2.SAFE/GRANULE/L2A_T29UNU/IMG_DATA/R20m/T29UNU_20221005T115411_";
+  for (const wchar_t* res : {L"10m", L"20m", L"60m"}) {
+    SCOPED_TRACE(res);
+    for (const wchar_t* band : {L"B02", L"B03", L"B04"}) {
+      const TBandNames names = DeriveBandNames(stem + band + L"_" + res + L".jp2");
+      EXPECT_TRUE(names.Started);
+      EXPECT_EQ(names.Red, stem + L"B04_" + res + L".jp2");
+      EXPECT_EQ(names.Green, stem + L"B03_" + res + L".jp2");
+      EXPECT_EQ(names.Blue, stem + L"B02_" + res + L".jp2");
+      EXPECT_EQ(OutputName(names, 1), stem + L"48_" + res + L".tif");
+      EXPECT_EQ(OutputName(names, 0), stem + L"48_" + res + L".png");
+    }
+  }
+  // False colour: B08 at 10 m, B8A at 20 m and 60 m, each with the true colour's output name.
+  TBandNames names = DeriveBandNames(stem + L"B08_10m.jp2");
+  EXPECT_TRUE(names.Started);
+  EXPECT_EQ(names.Red, stem + L"B08_10m.jp2");
+  EXPECT_EQ(names.Green, stem + L"B04_10m.jp2");
+  EXPECT_EQ(names.Blue, stem + L"B03_10m.jp2");
+  EXPECT_EQ(OutputName(names, 1), stem + L"48_10m.tif");
+  for (const wchar_t* res : {L"20m", L"60m"}) {
+    names = DeriveBandNames(stem + L"B8A_" + res + L".jp2");
+    EXPECT_TRUE(names.Started) << res;
+    EXPECT_EQ(names.Red, stem + L"B8A_" + res + L".jp2");
+    EXPECT_EQ(names.Green, stem + L"B04_" + res + L".jp2");
+    EXPECT_EQ(names.Blue, stem + L"B03_" + res + L".jp2");
+    EXPECT_EQ(OutputName(names, 1), stem + L"48_" + res + L".tif");
+  }
+  // Bands that products do not hold at that resolution, and other layers.
+  for (const wchar_t* name : {L"B08_20m.jp2", L"B08_60m.jp2", L"B8A_10m.jp2", L"TCI_10m.jp2", L"B05_20m.jp2",
+                              L"B04_30m.jp2", L"B04_10m.j2k", L"B04_10.jp2"}) {
+    EXPECT_FALSE(DeriveBandNames(stem + name).Started) << ToUtf8(name);
+  }
+}
+
+TEST(DeriveBandNames, L2aLetterCaseAndTokensElsewhereInTheName) {
+  // Any case in; the replacement's own case out; a dropped red band keeps its spelling.
+  TBandNames names = DeriveBandNames(L"/d/t29unu_b03_20M.JP2");
+  EXPECT_TRUE(names.Started);
+  EXPECT_EQ(names.Red, L"/d/t29unu_B04_20m.jp2");
+  EXPECT_EQ(names.Blue, L"/d/t29unu_B02_20m.jp2");
+  EXPECT_EQ(OutputName(names, 1), L"/d/t29unu_48_20m.tif");
+  names = DeriveBandNames(L"/d/t_b04_60m.Jp2");
+  EXPECT_EQ(names.Red, L"/d/t_b04_60m.Jp2");
+  EXPECT_EQ(OutputName(names, 1), L"/d/t_48_60m.tif");
+  names = DeriveBandNames(L"/d/t_b8a_60M.jp2");
+  EXPECT_EQ(names.Green, L"/d/t_B04_60m.jp2");
+
+  // Only the band that ends the name counts; earlier tokens are part of the stem.
+  names = DeriveBandNames(L"/d/B04_10m.jp2_B02_10m_B03_60m.jp2");
+  EXPECT_EQ(names.Red, L"/d/B04_10m.jp2_B02_10m_B04_60m.jp2");
+  EXPECT_EQ(names.Green, L"/d/B04_10m.jp2_B02_10m_B03_60m.jp2");
+  EXPECT_EQ(OutputName(names, 1), L"/d/B04_10m.jp2_B02_10m_48_60m.tif");
+  // An L1C token before an L2A ending does not turn the name into L1C.
+  names = DeriveBandNames(L"/d/x_B08.jp2_B02_20m.jp2");
+  EXPECT_EQ(names.BandToken, L"B04_20m.jp2");
+  EXPECT_EQ(names.Red, L"/d/x_B08.jp2_B04_20m.jp2");
+  // Not at the end: the L1C rule as ever.
+  names = DeriveBandNames(L"/d/T_B03_10m.jp2.bak_B02.jp2");
+  EXPECT_EQ(names.BandToken, L"B04.jp2");
+  EXPECT_EQ(names.Red, L"/d/T_B03_10m.jp2.bak_B04.jp2");
 }
 
 TEST(DeriveBandNames, NamesWithoutABandSuffixDoNotStart) {
