@@ -24,9 +24,11 @@ if [ "$which" = asan ] || [ "$which" = all ]; then
 fi
 if [ "$which" = windows ] || [ "$which" = all ]; then
   prefix=$(scripts/build-freeimage-windows.sh)
+  zip_prefix=$(scripts/build-libzip-windows.sh "$prefix")
   # Always configure: the FreeImage prefix changes when its recipe or sources do.
   cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" \
+    -DBANDWEAVE_LIBZIP_PREFIX="$zip_prefix" \
     -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
   cmake --build build/windows
 fi

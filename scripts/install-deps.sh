@@ -3,7 +3,7 @@
 # Runs apt as root, or through sudo for a user.
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev
-  libclang-rt-14-dev googletest libfreeimage-dev libopenjp2-tools x11-utils xdotool imagemagick zip
+  libclang-rt-14-dev googletest libfreeimage-dev libopenjp2-tools libzip-dev x11-utils xdotool imagemagick zip
   gdal-bin)
 missing=()
 for p in "${packages[@]}"; do

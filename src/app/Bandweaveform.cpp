@@ -6,6 +6,7 @@
 
 #include "Dialogs.h"
 #include "ImageFiles.h"
+#include "ProductJob.h"
 
 TFormBandweave* FormBandweave = nullptr;
 
@@ -129,7 +130,8 @@ void TFormBandweave::TimerStartupTimer(TObject*) {
   TimerStartup->SetEnabled(false);
   LabelInfo->SetCaption(kStartupText);
   std::wstring arg = FirstCommandLineArgument();
-  if (!arg.empty() && IsExistingFile(arg)) QueueFile(arg);
+  // A product's folder is taken too; any other folder is ignored as ever.
+  if (!arg.empty() && (IsExistingFile(arg) || IsProductPath(arg))) QueueFile(arg);
 }
 
 void TFormBandweave::QueueFile(const std::wstring& FileName) {
@@ -155,7 +157,9 @@ void TFormBandweave::DropFileTargetDrop(TObject*, TShiftState, TPoint, int32_t&)
 }
 #endif
 
-void TFormBandweave::ProcessFile(const std::wstring& FileName) { ::ProcessFile(*this, FileName); }
+// A band file runs the job as ever; a product (folder, metadata file, zip) runs it on the
+// product's true-colour bands, 10 m for L2A.
+void TFormBandweave::ProcessFile(const std::wstring& FileName) { ProcessDroppedPath(*this, FileName); }
 
 void TFormBandweave::SetStatusText(const std::wstring& text) { LabelInfo->SetCaption(text); }
 std::wstring TFormBandweave::GetStatusText() { return LabelInfo->Caption(); }

@@ -5,24 +5,31 @@
 #include "CompositeJob.h"
 #include "ConsoleHost.h"
 #include "FreeImageSession.h"
+#include "ProductJob.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
 
 namespace {
 const wchar_t* const kUsage =
-    L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] FILE\n"
+    L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] [--false-colour] [--resolution 10|20|60] FILE\n"
     L"\n"
     L"Merges the three Sentinel-2 band files of a colour composite into one 48-bit RGB\n"
     L"picture. FILE is any one band of the set: a name ending in B02.jp2, B03.jp2 or B04.jp2\n"
-    L"gives true colour (red B04, green B03, blue B02), one ending in B08.jp2 false colour\n"
-    L"(red B08, green B04, blue B03). The other bands are found beside it, and the picture is\n"
-    L"written there with the band suffix replaced by 48.tif or 48.png.\n"
+    L"(L2A: B02_10m.jp2 and so on) gives true colour (red B04, green B03, blue B02), one ending\n"
+    L"in B08.jp2 or B08_10m.jp2 false colour (red B08, green B04, blue B03), B8A_20m.jp2 or\n"
+    L"B8A_60m.jp2 false colour with B8A as red. The other bands are found beside it, and the\n"
+    L"picture is written there with the band suffix replaced by 48.tif or 48.png (48_10m.tif).\n"
+    L"FILE may also be a whole product: its .SAFE folder, MTD_MSIL1C.xml or MTD_MSIL2A.xml, a\n"
+    L"granule or IMG_DATA folder (the picture goes beside the red band), or the product's .zip\n"
+    L"(the picture goes beside the zip, e.g. T33UUP_20250101T101021_48.tif).\n"
     L"\n"
-    L"  --tiff   write a deflate-compressed TIFF (the default)\n"
-    L"  --png    write a PNG with the fastest compression\n"
-    L"  --beep   beep (BEL) when the picture is written\n"
-    L"  --times  start each progress line with the seconds since start\n"
-    L"  --help   show this text\n"
+    L"  --tiff            write a deflate-compressed TIFF (the default)\n"
+    L"  --png             write a PNG with the fastest compression\n"
+    L"  --beep            beep (BEL) when the picture is written\n"
+    L"  --times           start each progress line with the seconds since start\n"
+    L"  --false-colour    for a product: false colour instead of true colour\n"
+    L"  --resolution M    for an L2A product: the 10, 20 or 60 m bands (default: the finest)\n"
+    L"  --help            show this text\n"
     L"\n"
     L"Progress goes to stderr, the outcome to stdout. Exit status: 0 when the picture was\n"
     L"written, 1 when the job reported a failure, 2 for a usage error, a missing file or a\n"
@@ -31,7 +38,8 @@ const wchar_t* const kUsage =
 
 int UsageError(const std::wstring& why) {
   WriteLine(stderr, L"bandweave-cli: " + why);
-  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] FILE   (--help for more)");
+  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] [--false-colour] [--resolution M] FILE"
+                    L"   (--help for more)");
   return 2;
 }
 
@@ -40,8 +48,11 @@ int Run(const std::vector<std::wstring>& args) {
   bool beep = false;
   bool times = false;
   bool optionsDone = false;
+  TProductRequest product;
+  bool productOptions = false;
   std::vector<std::wstring> files;
-  for (const std::wstring& arg : args) {
+  for (size_t k = 0; k < args.size(); ++k) {
+    const std::wstring& arg = args[k];
     if (!optionsDone && arg.size() > 1 && arg[0] == L'-') {
       if (arg == L"--help" || arg == L"-h") {
         WriteLine(stdout, kUsage);
@@ -57,6 +68,13 @@ int Run(const std::vector<std::wstring>& args) {
         beep = true;
       } else if (arg == L"--times") {
         times = true;
+      } else if (arg == L"--false-colour" || arg == L"--false-color") {
+        product.FalseColour = productOptions = true;
+      } else if (arg == L"--resolution") {
+        const std::wstring value = k + 1 < args.size() ? args[++k] : L"";
+        if (value != L"10" && value != L"20" && value != L"60") return UsageError(L"--resolution takes 10, 20 or 60");
+        product.Metres = std::stoi(value);
+        productOptions = true;
       } else {
         return UsageError(L"unknown option " + arg);
       }
@@ -65,13 +83,16 @@ int Run(const std::vector<std::wstring>& args) {
     }
   }
   if (files.size() != 1) return UsageError(files.empty() ? L"no band file given" : L"give exactly one band file");
+  // A band file chooses by its own name; the options would be silently ignored there.
+  if (productOptions && !IsProductPath(files[0]))
+    return UsageError(L"--false-colour and --resolution apply to products (.SAFE, metadata file, granule, IMG_DATA, .zip)");
 
   qelUtilsInitialize();
   int status = 1;
   {
     FreeImageSession images;
     ConsoleHost host(format < 0 ? 1 : format, beep, times);
-    switch (RunCompositeJob(host, files[0])) {
+    switch (ProcessDroppedPath(host, files[0], product)) {
       case TJobOutcome::Saved: status = 0; break;
       case TJobOutcome::NoSuchFile:
         WriteLine(stderr, L"bandweave-cli: no such file: " + files[0]);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AppDriver.h"
+#include "ProductTrees.h"
 #include "SampleValues.h"
 #include "TestEnv.h"
 
@@ -92,6 +93,53 @@ TEST_F(App, BandFileArgumentRunsTheJobReportsAndStoresEverythingAtClose) {
   EXPECT_EQ(static_cast<LONG>(Setting(L"FormHeight")), r.bottom - r.top);
   EXPECT_EQ(static_cast<LONG>(Setting(L"FormClientWidth")), c.right);
   EXPECT_EQ(static_cast<LONG>(Setting(L"FormClientHeight")), c.bottom);
+  fs::remove_all(dir);
+}
+
+// A product's folder or zip on the command line: the window runs the 10 m (L2A) or native
+// (L1C) true colour, beside the red band or beside the zip.
+TEST_F(App, ProductFolderAndZipArgumentsGiveTheirComposites) {
+  namespace pt = producttrees;
+  const fs::path dir = fs::temp_directory_path() / "bandweave-app-products";
+  fs::remove_all(dir);
+  const pt::TProduct l2a = pt::MakeL2a(dir / "l2a", {{10, testenv::TestData() / "tile"}, {20, testenv::TestData() / "tiny"}});
+  const pt::TProduct l1c = pt::MakeL1c(dir / "l1c", testenv::TestData() / "tile");
+  const fs::path zips = dir / "zips";
+  const std::string zipName = "S2B_MSIL1C_20250101T101021_N0511_R022_T33UUP_20250101T120000.zip";
+  pt::WriteBytes(zips / zipName, pt::ZipBytes(pt::EntriesOf(l1c.Safe)));
+  std::string cut = pt::ReadBytes(zips / zipName);
+  pt::WriteBytes(dir / "bad" / "cut.zip", cut.substr(0, cut.size() / 2));
+
+  const auto run = [](const fs::path& arg, const std::wstring& expected) {
+    TProgram p(arg.c_str());
+    ASSERT_TRUE(p.WaitMainWindow());
+    HWND box = p.WaitMessageBox(60000);
+    ASSERT_TRUE(box) << "no message box; status " << fs::path(p.Status()).string();
+    EXPECT_EQ(MessageText(box), expected);
+    PressOk(box);
+    if (expected.rfind(L"Production", 0) == 0) {
+      EXPECT_TRUE(p.WaitStatus(L"Finished", 10000));
+    }
+    EXPECT_EQ(p.CloseAndWait(), 0);
+  };
+  {
+    SCOPED_TRACE("L2A .SAFE folder");
+    run(l2a.Safe, L"Production of 48-bit TIF  complete!");
+    ExpectTrueColourComposite(l2a.ImgData / "R10m" / "T33UUP_20250101T101021_48_10m.tif");
+    EXPECT_FALSE(fs::exists(l2a.ImgData / "R20m" / "T33UUP_20250101T101021_48_20m.tif"));
+  }
+  {
+    SCOPED_TRACE("L1C zip");
+    fs::remove_all(l1c.Safe);
+    run(zips / zipName, L"Production of 48-bit TIF  complete!");
+    ExpectTrueColourComposite(zips / "T33UUP_20250101T101021_48.tif");
+    EXPECT_EQ(std::distance(fs::directory_iterator(zips), fs::directory_iterator()), 2);  // the zip and the composite: the unpacked bands are gone
+  }
+  {
+    SCOPED_TRACE("truncated zip");
+    run(dir / "bad" / "cut.zip", L"Damaged or incomplete zip: cut.zip");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "bad"), fs::directory_iterator()), 1);
+  }
   fs::remove_all(dir);
 }
 

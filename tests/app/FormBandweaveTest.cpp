@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "AppDriver.h"
+#include "ProductTrees.h"
 #include "FakeDataObject.h"
 #include "Bandweaveform.h"
 #include "FreeImageSession.h"
@@ -337,6 +338,30 @@ TEST_F(MainWindow, NameFromALargerFileNameWBlockEndsAtItsTerminator) {
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
   EXPECT_EQ(Form->FileName(), path);
   Form->TimerNewFile->SetEnabled(false);  // no such file: nothing to run
+}
+
+// A dropped IMG_DATA folder and a dropped product zip each run a job, beside the red band and
+// beside the zip.
+TEST_F(MainWindow, DroppedProductFolderAndZipRunTheirJobs) {
+  if (!fs::exists(testenv::TestData() / "tile")) GTEST_SKIP() << "generated tile missing";
+  namespace pt = producttrees;
+  const fs::path dir = fs::temp_directory_path() / "bandweave-form-products";
+  fs::remove_all(dir);
+  const pt::TProduct l2a = pt::MakeL2a(dir, {{10, testenv::TestData() / "tile"}});
+  pt::WriteBytes(dir / "zips" / "S2A_MSIL2A.zip", pt::ZipBytes(pt::EntriesOf(l2a.Safe)));
+  Pump(300);
+  TBoxWatcher boxes;
+  for (const fs::path& dropped : {l2a.ImgData, dir / "zips" / "S2A_MSIL2A.zip"}) {
+    DWORD effect = 0;
+    ASSERT_EQ(DropOn(Form, dropped.wstring(), effect), S_OK);
+    Form->SetStatusText(L"waiting");
+    for (int i = 0; i < 300 && Form->GetStatusText() != L"Finished"; ++i) Pump(50);
+  }
+  EXPECT_EQ(boxes.Texts, (std::vector<std::wstring>(2, L"Production of 48-bit TIF  complete!")));
+  EXPECT_TRUE(fs::exists(l2a.ImgData / "R10m" / "T33UUP_20250101T101021_48_10m.tif"));
+  EXPECT_TRUE(fs::exists(dir / "zips" / "T33UUP_20250101T101021_48_10m.tif"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "zips"), fs::directory_iterator()), 2);
+  fs::remove_all(dir);
 }
 
 TEST_F(MainWindow, MappedNamesAloneAreRefusedAndStartNoJob) {

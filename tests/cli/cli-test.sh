@@ -67,6 +67,32 @@ echo "not an image" >"$work/tile/x_B03.jp2"
 check not-jp2 2 "$work/tile/x_B03.jp2"
 grep -q "not a JPEG 2000 file" "$work/err" || { echo "FAIL not-jp2: no reason given"; fails=$((fails + 1)); }
 
+# Whole products: an L2A .SAFE folder (10 m and 20 m), its zip, and the product options.
+safe="$work/S2A_MSIL2A_20250101T101021_N0400_R023_T33UUP_20250101T164454.SAFE"
+img="$safe/GRANULE/L2A_T33UUP_A038058_20250101T101021/IMG_DATA"
+mkdir -p "$img/R10m" "$img/R20m"
+for b in B02 B03 B04; do
+  cp "$data/tile/${stem}$b.jp2" "$img/R10m/${stem}${b}_10m.jp2"
+  cp "$data/tiny/${stem}$b.jp2" "$img/R20m/${stem}${b}_20m.jp2"
+done
+cp "$data/tile/${stem}B08.jp2" "$img/R10m/${stem}B08_10m.jp2"
+cp "$data/tiny/${stem}B08.jp2" "$img/R20m/${stem}B8A_20m.jp2"
+echo '<x/>' >"$safe/MTD_MSIL2A.xml"
+check product 0 "$safe"
+[ -s "$img/R10m/${stem}48_10m.tif" ] || { echo "FAIL product: no 10 m composite"; fails=$((fails + 1)); }
+check product-20m-false-colour 0 --false-colour --resolution 20 "$safe/MTD_MSIL2A.xml"
+[ -s "$img/R20m/${stem}48_20m.tif" ] || { echo "FAIL product-20m: no 20 m composite"; fails=$((fails + 1)); }
+check product-60m 1 --resolution 60 "$img"
+expect product-60m-stdout "$work/out" "No bands at the resolution asked for in this product"
+check option-for-band 2 --false-colour "$img/R10m/${stem}B04_10m.jp2"
+check bad-resolution 2 --resolution 30 "$safe"
+rm "$img"/R*/*48*
+mkdir "$work/zips"
+(cd "$work" && zip -qr zips/product.zip "$(basename "$safe")")
+check zip 0 "$work/zips/product.zip"
+[ "$(LC_ALL=C ls -A "$work/zips")" = "$(printf '%s\n' "${stem}48_10m.tif" product.zip)" ] ||
+  { echo "FAIL zip: expected the composite beside the zip and nothing else"; ls -A "$work/zips"; fails=$((fails + 1)); }
+
 check no-file 2
 check two-files 2 a b
 check both-formats 2 --png --tiff "$work/tile/${stem}B03.jp2"

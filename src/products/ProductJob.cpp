@@ -1,0 +1,68 @@
+#include "ProductJob.h"
+
+#include <system_error>
+
+#include "ImageFiles.h"
+#include "ProductFiles.h"
+#include "ProductZip.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// The folder that holds a file; "." for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+  const std::wstring folder = path.substr(0, path.size() - FileNamePart(path).size());
+  return folder.empty() ? L"." : folder;
+}
+
+TProductBand FindForPath(const std::wstring& path, const TProductRequest& request) {
+  TFolderListing listing;
+  std::error_code error;
+  const fs::file_status status = fs::status(ProductFsPath(path), error);
+  if (error) return {};
+  if (fs::is_directory(status)) return FindProductBand(listing, path, request);
+  if (fs::is_regular_file(status) && IsProductMetadataName(FileNamePart(path))) {
+    const std::wstring root = FolderOf(path);
+    if (IsProductRoot(listing, root)) return FindProductBand(listing, root, request);
+  }
+  return {};
+}
+
+TJobOutcome Fail(JobHost& host, const std::wstring& text) {
+  TProductBusy busy(host);
+  ReportProductFailure(host, text);
+  return TJobOutcome::NotStarted;
+}
+
+TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductRequest& request) {
+  if (IsZipName(path) && IsExistingFile(path)) return ProcessProductZip(host, path, request);
+  const TProductBand band = FindForPath(path, request);
+  switch (band.Find) {
+    case TProductFind::Found: return RunCompositeJob(host, band.Band);
+    case TProductFind::NoBands: return Fail(host, jobtext::kMissing);
+    case TProductFind::NoSuchResolution: return Fail(host, producttext::kNoResolution);
+    case TProductFind::SeveralTiles: return Fail(host, producttext::kSeveralTiles);
+    case TProductFind::NotAProduct: break;
+  }
+  return RunCompositeJob(host, path);
+}
+}  // namespace
+
+TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TProductRequest& request) noexcept {
+  try {
+    const std::wstring name = path;
+    return Process(host, name, request);
+  } catch (...) {
+    // Out of memory while listing a folder, or a host that failed: say so, as the job does.
+    try {
+      ReportProductFailure(host, jobtext::kFailed + FileNamePart(path));
+    } catch (...) {
+    }
+    return TJobOutcome::Failed;
+  }
+}
+
+bool IsProductPath(const std::wstring& path) {
+  if (IsZipName(path)) return IsExistingFile(path);
+  return FindForPath(path, {}).Find != TProductFind::NotAProduct;
+}

@@ -1,0 +1,30 @@
+// What a dropped or named path means: a band file runs the composite job as ever; a Sentinel-2
+// product (its .SAFE folder, MTD_MSIL1C.xml / MTD_MSIL2A.xml, a granule folder, IMG_DATA or a
+// resolution folder, or the product's .zip) runs it on the product's bands. Anything else goes
+// to the job unchanged, which ignores folders and files that are not JPEG 2000.
+#pragma once
+#include <string>
+
+#include "CompositeJob.h"
+#include "JobHost.h"
+#include "ProductLayout.h"
+
+TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TProductRequest& request = {}) noexcept;
+
+// True for a folder or metadata file that is a product or part of one, and for a .zip: the
+// paths beyond band files that a caller should hand to ProcessDroppedPath.
+bool IsProductPath(const std::wstring& path);
+
+// Texts shown for products, in the job's manner: status line, message box, one beep.
+namespace producttext {
+inline const wchar_t* const kSeveralTiles = L"Several tiles in this product: drop one granule folder";
+inline const wchar_t* const kNoResolution = L"No bands at the resolution asked for in this product";
+inline const wchar_t* const kUnpacking = L"Unpacking ";  // + red, green or blue
+inline const wchar_t* const kZipDamaged = L"Damaged or incomplete zip: ";
+inline const wchar_t* const kZipNoProduct = L"No Sentinel-2 product in zip: ";
+inline const wchar_t* const kZipUnsafe = L"Unsafe entry names in zip: ";
+inline const wchar_t* const kZipTooLarge = L"Zip entry larger than any band: ";
+inline const wchar_t* const kZipOversize = L"Zip entry larger than its header says: ";
+inline const wchar_t* const kZipNoSpace = L"Not enough free space to unpack zip: ";
+inline const wchar_t* const kZipCannotUnpack = L"Cannot unpack beside zip: ";
+}  // namespace producttext

@@ -1,0 +1,257 @@
+#include "ProductZip.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <system_error>
+
+#include "ImageFiles.h"
+#include "ProductFiles.h"
+#include "ProductJob.h"
+#include "TextCodec.h"
+#include "qelUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+struct TZipCloser {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using TZip = std::unique_ptr<zip_t, TZipCloser>;
+struct TZipFileCloser {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+using TZipFile = std::unique_ptr<zip_file_t, TZipFileCloser>;
+
+// ZIP_CHECKCONS: a central directory that disagrees with the local headers is damage too.
+TZip OpenZip(const std::wstring& path) {
+  const int flags = ZIP_RDONLY | ZIP_CHECKCONS;
+#if defined(_WIN32)
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_win32w_create(path.c_str(), 0, -1, &error);
+  zip_t* archive = source ? zip_open_from_source(source, flags, &error) : nullptr;
+  if (source && !archive) zip_source_free(source);
+  zip_error_fini(&error);
+  return TZip(archive);
+#else
+  int error = 0;
+  return TZip(zip_open(ToUtf8(path).c_str(), flags, &error));
+#endif
+}
+
+// The fresh folder the bands go into, removed with everything in it when this ends.
+class TUnpackFolder {
+ public:
+  explicit TUnpackFolder(const fs::path& beside) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 64 && FPath.empty(); ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, ".bandweave-%08x", static_cast<unsigned>(random()));
+      std::error_code error;
+      // create_directory answers false for anything already at that name, a link included.
+      if (fs::create_directory(beside / name, error)) FPath = beside / name;
+      else if (error && error != std::errc::file_exists) break;
+    }
+  }
+  ~TUnpackFolder() {
+    std::error_code ignored;
+    if (!FPath.empty()) fs::remove_all(FPath, ignored);
+  }
+  TUnpackFolder(const TUnpackFolder&) = delete;
+  TUnpackFolder& operator=(const TUnpackFolder&) = delete;
+  const fs::path& Path() const { return FPath; }
+
+ private:
+  fs::path FPath;
+};
+
+// Unpacked bands are named after their entries; only plain names are written.
+bool IsPlainFileName(const std::wstring& name) {
+  if (name.empty() || name.size() > 200 || name[0] == L'.') return false;
+  return std::all_of(name.begin(), name.end(), [](wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'_' ||
+           c == L'-' || c == L'.';
+  });
+}
+
+enum class TUnpack { Done, Damaged, TooLarge, CannotWrite };
+
+// Copies one entry into target, never past the size its header declares.
+TUnpack UnpackEntry(zip_t* archive, zip_uint64_t index, uint64_t declared, const fs::path& target) {
+  TZipFile entry(zip_fopen_index(archive, index, 0));
+  if (!entry) return TUnpack::Damaged;
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  if (!out) return TUnpack::CannotWrite;
+  std::vector<char> buffer(1 << 20);
+  uint64_t total = 0;
+  for (;;) {
+    const zip_int64_t got = zip_fread(entry.get(), buffer.data(), buffer.size());
+    if (got < 0) return TUnpack::Damaged;
+    if (got == 0) break;
+    total += static_cast<uint64_t>(got);
+    if (total > declared) return TUnpack::TooLarge;
+    if (!out.write(buffer.data(), got)) return TUnpack::CannotWrite;
+    KeepAlive();
+  }
+  out.close();
+  if (!out) return TUnpack::CannotWrite;
+  return total == declared ? TUnpack::Done : TUnpack::Damaged;
+}
+
+TJobOutcome Refuse(JobHost& host, const std::wstring& text) {
+  ReportProductFailure(host, text);
+  return TJobOutcome::NotStarted;
+}
+}  // namespace
+
+bool IsZipName(const std::wstring& path) { return EndsWithNoCase(path, L".zip"); }
+
+bool IsUnsafeEntryName(const std::wstring& name) {
+  if (name.empty() || name[0] == L'/' || name[0] == L'\\') return true;
+  for (wchar_t c : name)
+    if (c < 0x20 || c == L':') return true;  // a colon: a drive, or a stream of a file on Windows
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = name.find_first_of(L"/\\", start);
+    const std::wstring part = name.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    if (part == L"..") return true;
+    if (end == std::wstring::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
+TZipListing::TZipListing(const std::vector<std::wstring>& entryNames) {
+  std::set<std::pair<std::wstring, std::wstring>> folders, files;
+  for (const std::wstring& entry : entryNames) {
+    std::wstring parent;
+    size_t start = 0;
+    for (;;) {
+      const size_t end = entry.find(L'/', start);
+      if (end == std::wstring::npos) {
+        if (start < entry.size()) files.insert({parent, entry.substr(start)});
+        break;
+      }
+      const std::wstring part = entry.substr(start, end - start);
+      if (!part.empty() && part != L".") {
+        folders.insert({parent, part});
+        parent = parent.empty() ? part : parent + L"/" + part;
+      }
+      start = end + 1;
+    }
+  }
+  FFolders.assign(folders.begin(), folders.end());
+  FFiles.assign(files.begin(), files.end());
+}
+
+namespace {
+std::vector<std::wstring> NamesIn(const std::vector<std::pair<std::wstring, std::wstring>>& all,
+                                  const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  for (const auto& [parent, name] : all)
+    if (parent == folder) names.push_back(name);
+  return names;
+}
+}  // namespace
+
+std::vector<std::wstring> TZipListing::Folders(const std::wstring& folder) const { return NamesIn(FFolders, folder); }
+std::vector<std::wstring> TZipListing::Files(const std::wstring& folder) const { return NamesIn(FFiles, folder); }
+
+TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request) {
+  TProductBusy busy(host);
+  const std::wstring zipName = FileNamePart(zipPath);
+  TZip archive = OpenZip(zipPath);
+  if (!archive) return Refuse(host, producttext::kZipDamaged + zipName);
+
+  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  if (count < 0) return Refuse(host, producttext::kZipDamaged + zipName);
+  std::vector<std::wstring> names;
+  std::map<std::wstring, zip_uint64_t> indexOf;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* raw = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+    if (!raw) return Refuse(host, producttext::kZipDamaged + zipName);
+    names.push_back(FromUtf8(raw));
+    indexOf.emplace(names.back(), static_cast<zip_uint64_t>(i));
+    // One bad name and the whole archive is suspect.
+    if (IsUnsafeEntryName(names.back())) return Refuse(host, producttext::kZipUnsafe + zipName);
+  }
+
+  // The .SAFE folder at the top of the zip, or the product's content at its root.
+  const TZipListing listing(names);
+  std::wstring root;
+  if (!IsProductRoot(listing, root)) {
+    std::vector<std::wstring> roots;
+    for (const std::wstring& folder : listing.Folders(root))
+      if (IsProductRoot(listing, folder)) roots.push_back(folder);
+    if (roots.empty()) return Refuse(host, producttext::kZipNoProduct + zipName);
+    if (roots.size() > 1) return Refuse(host, producttext::kSeveralTiles);
+    root = roots.front();
+  }
+  const TProductBand start = FindProductBand(listing, root, request);
+  switch (start.Find) {
+    case TProductFind::Found: break;
+    case TProductFind::NoSuchResolution: return Refuse(host, producttext::kNoResolution);
+    case TProductFind::SeveralTiles: return Refuse(host, producttext::kSeveralTiles);
+    default: return Refuse(host, jobtext::kMissing);
+  }
+
+  // The three bands as the job will look for them; one that is absent is left for the job
+  // to report as it reports a missing band beside a dropped one.
+  const TBandNames bands = DeriveBandNames(start.Band);
+  const size_t split = start.Band.find_last_of(L'/');
+  const std::wstring folder = split == std::wstring::npos ? std::wstring() : start.Band.substr(0, split);
+  struct TEntry {
+    zip_uint64_t Index;
+    uint64_t Size;
+    std::wstring Name;
+    const wchar_t* Band;
+  };
+  std::vector<TEntry> entries;
+  uint64_t total = 0;
+  const std::pair<std::wstring, const wchar_t*> wanted[] = {
+      {bands.Red, L"red"}, {bands.Green, L"green"}, {bands.Blue, L"blue"}};
+  for (const auto& [band, word] : wanted) {
+    const std::wstring path = listing.ChildFile(folder, FileNamePart(band));
+    const auto found = indexOf.find(path);
+    if (path.empty() || found == indexOf.end()) continue;
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(archive.get(), found->second, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+      return Refuse(host, producttext::kZipDamaged + zipName);
+    if (stat.size > kMaxBandEntryBytes) return Refuse(host, producttext::kZipTooLarge + FileNamePart(path));
+    if (!IsPlainFileName(FileNamePart(path))) return Refuse(host, producttext::kZipUnsafe + zipName);
+    entries.push_back({found->second, stat.size, FileNamePart(path), word});
+    total += stat.size;
+  }
+
+  std::error_code error;
+  const fs::path beside = fs::absolute(ProductFsPath(zipPath), error).parent_path();
+  if (error) return Refuse(host, producttext::kZipCannotUnpack + zipName);
+  const fs::space_info space = fs::space(beside, error);
+  if (!error && space.available < total) return Refuse(host, producttext::kZipNoSpace + zipName);
+  const TUnpackFolder unpacked(beside);
+  if (unpacked.Path().empty()) return Refuse(host, producttext::kZipCannotUnpack + zipName);
+
+  for (size_t k = 0; k < entries.size(); ++k) {
+    host.SetStatusText(producttext::kUnpacking + std::wstring(entries[k].Band));
+    host.RepaintNow();
+    switch (UnpackEntry(archive.get(), entries[k].Index, entries[k].Size,
+                        unpacked.Path() / ProductFsPath(entries[k].Name))) {
+      case TUnpack::Done: break;
+      case TUnpack::Damaged: return Refuse(host, producttext::kZipDamaged + zipName);
+      case TUnpack::TooLarge: return Refuse(host, producttext::kZipOversize + entries[k].Name);
+      case TUnpack::CannotWrite: return Refuse(host, producttext::kZipCannotUnpack + zipName);
+    }
+  }
+  archive.reset();
+
+  const std::wstring output = ProductWidePath(beside / "");
+  return RunCompositeJob(host, ProductWidePath(unpacked.Path() / ProductFsPath(FileNamePart(start.Band))), output);
+}
