@@ -21,7 +21,13 @@
 #include "qelUtils.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 #endif
 
 namespace fs = std::filesystem;
@@ -544,14 +550,28 @@ TEST_F(JobTest, LowerCaseSiblingsAreFoundOnACaseSensitiveFileSystem) {
 }
 
 TEST_F(JobTest, AFifoNamedLikeABandIsNoFileAndNeverOpened) {
-  // Opening a FIFO with no writer blocks for ever; the test would time out instead of failing.
   CopyBands("tile", {"B02", "B04"});
   ASSERT_EQ(mkfifo(Band("B03").c_str(), 0600), 0);
+  // Opening a FIFO for reading blocks until a writer comes. Should the job ever open it, this
+  // writer releases it after a while, so that the test fails on the time taken, not hangs.
+  std::atomic<bool> done{false};
+  std::thread rescuer([&] {
+    for (int waited = 0; waited < 60 && !done; ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (!done) {
+      const int fd = open(Band("B03").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::NoSuchFile);
   EXPECT_TRUE(FHost.Calls.empty());
   // As a sibling it fails to load like a missing band.
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Failed);
   EXPECT_EQ(FHost.Count(L"box: Error loading green"), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "the FIFO was opened";
+  done = true;
+  rescuer.join();
   EXPECT_TRUE(Written().empty());
 }
 #endif
