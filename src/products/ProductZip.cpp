@@ -167,6 +167,14 @@ std::vector<std::wstring> TZipListing::Files(const std::wstring& folder) const {
 TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request) {
   TProductBusy busy(host);
   const std::wstring zipName = FileNamePart(zipPath);
+  // As the job does, before any long work: with no format chosen nothing could be saved.
+  if (host.GetSaveFormat() != 0 && host.GetSaveFormat() != 1) {
+    host.SetStatusText(jobtext::kNoFormat);
+    host.RepaintNow();
+    host.Beep();
+    host.ShowModalMessage(host.GetStatusText());
+    return TJobOutcome::NoSaveFormat;
+  }
   TZip archive = OpenZip(zipPath);
   if (!archive) return Refuse(host, producttext::kZipDamaged + zipName);
 

@@ -276,6 +276,11 @@ TEST_F(ProductTest, ProductZipsGiveTheCompositeBesideTheZipAndLeaveNothingElse) 
   WriteBytes(drop / "S2B_MSIL1C_20250101T101021_N0511_R022_T33UUP_20250101T120000.zip", ZipBytes(EntriesOf(l1c.Safe)));
   WriteBytes(drop / "S2A_MSIL2A_20250101T101021.ZIP", ZipBytes(EntriesOf(l2a.Safe)));
 
+  RecordingHost none;  // no format chosen: said before anything is unpacked
+  none.SaveFormat = -1;
+  EXPECT_EQ(ProcessDroppedPath(none, Wide(drop / "S2A_MSIL2A_20250101T101021.ZIP")), TJobOutcome::NoSaveFormat);
+  EXPECT_EQ(none.Count(L"status: Unpacking red"), 0);
+
   RecordingHost host;
   EXPECT_EQ(ProcessDroppedPath(host, Wide(drop / "S2B_MSIL1C_20250101T101021_N0511_R022_T33UUP_20250101T120000.zip")),
             TJobOutcome::Saved);
