@@ -17,7 +17,7 @@ demo: deps
 test:
 	scripts/test.sh
 
-# Full-tile benchmarks (minutes; about 300 MB of sample bands, cached).
+# Full-tile benchmark against GDAL (minutes; about 400 MB of sample bands, cached).
 bench: deps
 	scripts/bench.sh
 

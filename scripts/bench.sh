@@ -1,138 +1,210 @@
 #!/usr/bin/env bash
-# Full-tile benchmark of the composite job (not a test; minutes). On a generated tile of three
-# 10980 x 10980 bands (cached in $BANDWEAVE_CACHE/bench-tile, about 130 MB each) it runs
-# bandweave-cli natively and the Windows build under Wine, for TIFF and for PNG, and prints per
-# stage wall seconds (load each band, save), peak memory and output size. As a reference it
-# times OpenJPEG's own decoder (opj_decompress, all cores) on the same three bands: the floor
-# for the loading stages.
-#   BANDWEAVE_BENCH_RUNS="native-tiff native-png wine-tiff wine-png opj" selects runs;
-#   BANDWEAVE_NATIVE_BUILD and BANDWEAVE_WINDOWS_BUILD name other build trees than build/native
-#   and build/windows.
-# Peak memory: natively GNU time's maximum resident set size. Under Wine, the peak resident
-# set (VmHWM) of the process running bandweave-cli.exe, read from /proc every 0.2 s; VmHWM is
-# the kernel's own high-water mark, so polling misses nothing but the last moments before exit
-# (the composite is released before then). The wineserver's few MB are not counted.
+# Full-tile benchmark against GDAL, in one run (not a test; minutes). On one generated tile of
+# three 10980 x 10980 15-bit lossless bands (cached in $BANDWEAVE_CACHE/bench-tile-10980, about
+# 130 MB each) it runs, true colour each time:
+#   gdal-tiff    gdalbuildvrt -separate + gdal_translate, DEFLATE TIFF, all cores
+#   gdal-png     the same, PNG with ZLEVEL=1
+#   cli-tiff     bandweave-cli natively, TIFF        cli-png    the same, PNG
+#   cli-1core    bandweave-cli natively, TIFF, OPJ_NUM_THREADS=1 (for the loading's scaling)
+#   wine-tiff    bandweave-cli.exe under Wine, TIFF  wine-png   the same, PNG
+#   window-tiff  Bandweave.exe under Wine with the band as its argument, TIFF, driven by the
+#                demo driver, which dismisses the final box and sends the window a message
+#                every 100 ms, reporting the longest answer
+# and prints wall seconds, peak memory and output size of each, and each as a ratio to GDAL's
+# run of the same format, then every target with PASS or MISS.
+#   BANDWEAVE_BENCH_RUNS selects runs (names above); BANDWEAVE_BENCH_SIZE another tile size
+#   (quick trials of the script); BANDWEAVE_NATIVE_BUILD and BANDWEAVE_WINDOWS_BUILD other build
+#   trees than build/bench-native and build/windows.
+# Peak memory: GNU time's maximum resident set size of the process (the Wine process that runs
+# bandweave-cli.exe is the one started); for the window, the kernel's high-water mark (VmHWM)
+# of the Bandweave.exe process, read every 0.2 s. Wall time: start to end of the process; for
+# the window, from the program's start to its final message box (Wine's slow start of a GUI
+# program counts, the user's reading of the box does not). Loading: from the first status line
+# to "Saving...".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 : "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
 export BANDWEAVE_CACHE
-runs=${BANDWEAVE_BENCH_RUNS:-native-tiff native-png wine-tiff wine-png opj}
+# A prefix of the benchmark's own, so that no test's settings decide the window's format.
+: "${BANDWEAVE_WINEPREFIX:=$BANDWEAVE_CACHE/wineprefix-bench}"
+export BANDWEAVE_WINEPREFIX
+runs=${BANDWEAVE_BENCH_RUNS:-gdal-tiff gdal-png cli-tiff cli-png cli-1core wine-tiff wine-png window-tiff}
 size=${BANDWEAVE_BENCH_SIZE:-10980}
 tile=$BANDWEAVE_CACHE/bench-tile-$size
 stem=T33UUP_20250101T101021_
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+cleanup() { rm -rf "$work"; }
+trap cleanup EXIT
+has() { [[ " $runs " == *" $1"* ]]; }
 
-if [ ! -x /usr/bin/time ]; then
+need=()
+[ -x /usr/bin/time ] || need+=(time)
+has gdal- && ! command -v gdal_translate >/dev/null && need+=(gdal-bin)
+if [ ${#need[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get install -y -qq time >/dev/null
+  echo "Installing: ${need[*]}"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-scripts/make-sample.sh "$tile" "$size" B02 B03 B04
+# One generator at a time per tile: another benchmark may be making the same one.
+mkdir -p "$BANDWEAVE_CACHE"
+flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
+# The tools write beside the bands: links in a folder of this run's own keep the outputs apart
+# from any other run's.
+mkdir "$work/tile"
+for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
+dropped=$work/tile/${stem}B03.jp2
 
 # Runs a build step, showing its output only when it fails.
 quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2; return 1; }; }
 
-native_cli=""
-if [[ " $runs " == *" native-"* ]]; then
-  nb=${BANDWEAVE_NATIVE_BUILD:-build/native}
+if has cli-; then
+  nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
   # Configure every time: a layer added since the tree was made is picked up only then.
-  quiet cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBANDWEAVE_TEST_DATA="$top/build/testdata"
-  quiet cmake --build "$nb" --target bandweave-cli
+  quiet cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata"
+  quiet cmake --build "$nb" -j2 --target bandweave-cli
   native_cli=$top/$nb/src/cli/bandweave-cli
 fi
-wine_cli=""
-if [[ " $runs " == *" wine-"* ]]; then
+if has wine- || has window-; then
   prefix=$(scripts/build-freeimage-windows.sh)
   wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
   quiet cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
     -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata"
-  quiet cmake --build "$wb" --target bandweave-cli
-  wine_cli=$top/$wb/src/cli/bandweave-cli.exe
+  quiet cmake --build "$wb" -j2 --target bandweave-cli Bandweave bandweave-demo-driver
+  # shellcheck source=wine-env.sh
   . scripts/wine-env.sh
   wine_session_start
-  trap 'wine_session_stop; rm -rf "$work"' EXIT
+  trap 'wine_session_stop; cleanup' EXIT
+  winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+  # The window saves in the format its settings hold: TIFF.
+  "$WINE_BIN" reg add 'HKCU\Software\Korvane\Bandweave' /v SaveFormat /t REG_DWORD /d 1 /f >/dev/null 2>&1
 fi
 
-cores=$(nproc)
-echo "Tile: $tile ($size x $size, bands $(du -m "$tile"/${stem}B0[234].jp2 | awk '{s+=$1} END {print s}') MB), $cores cores, OPJ_NUM_THREADS=${OPJ_NUM_THREADS:-all cores}"
-printf '\n%-12s %8s %8s %8s %8s %8s %9s %9s\n' run "red s" "green s" "blue s" "save s" "total s" "peak MB" "output MB"
-
-# Stage seconds from the --times stamps on stderr: each stage runs until the next line.
-stamp() { grep -F "] $2" "$1" | head -1 | sed 's/^\[ *\([0-9.]*\) s\].*/\1/'; }
-report() {  # report NAME STDERR-FILE WALL PEAK-KB OUTPUT
-  local err=$2 r g b s p
-  r=$(stamp "$err" "Processing red"); g=$(stamp "$err" "Processing green"); b=$(stamp "$err" "Processing blue")
-  s=$(stamp "$err" "Saving..."); p=$(stamp "$err" "Production of")
-  if [ -z "$p" ] || [ ! -f "$5" ]; then
-    echo "$1: the job did not write its output:"; cat "$err"; return 1
+now() { date +%s.%N; }
+# Seconds from the first status line to "Saving..." in a --times log.
+loading() {
+  awk '/\] Processing red/ && s == "" { s = $2 } /\] Saving\.\.\./ && e == "" { e = $2 }
+       END { if (s != "" && e != "") printf "%.1f", e - s }' FS='[][ ]+' "$1"
+}
+# record NAME WALL PEAK-KB OUTPUT [NOTE]: one line of figures, or the reason there are none.
+record() {
+  local name=$1 wall=$2 kb=$3 out=$4 note=${5:-}
+  if [ ! -s "$out" ]; then
+    echo "$name: no output written:" >&2
+    tr -d '\r' <"$work/err" | tail -5 >&2
+    return 0
   fi
-  awk -v n="$1" -v r="$r" -v g="$g" -v b="$b" -v s="$s" -v p="$p" -v w="$3" -v k="$4" -v o="$(stat -c %s "$5")" \
-    'BEGIN { printf "%-12s %8.1f %8.1f %8.1f %8.1f %8.1f %9.0f %9.0f\n", n, g-r, b-g, s-b, p-s, w, k/1024, o/1048576 }'
-  echo "$1 $(echo "$s - $r" | bc)" >>"$work/loads"
-}
-
-run_native() {  # run_native FORMAT
-  local fmt=$1 out=$tile/${stem}48.${1/tiff/tif}
-  rm -f "$out"
-  local t0 t1; t0=$(date +%s.%N)
-  /usr/bin/time -v -o "$work/time" "$native_cli" --times "--$fmt" "$tile/${stem}B03.jp2" >"$work/out" 2>"$work/err" || true
-  t1=$(date +%s.%N)
-  report "native-$fmt" "$work/err" "$(echo "$t1 - $t0" | bc)" "$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time")" "$out"
+  echo "$name $wall $kb $(stat -L -c %s "$out") $note" >>"$work/results"
   rm -f "$out"
 }
-
-run_wine() {  # run_wine FORMAT
-  local fmt=$1 out=$tile/${stem}48.${1/tiff/tif} peak=0 pid hwm
+# timed NAME OUTPUT COMMAND...: wall time and GNU time's peak of one process.
+timed() {
+  local name=$1 out=$2 t0 t1
+  shift 2
   rm -f "$out"
-  local t0 t1; t0=$(date +%s.%N)
-  "$WINE_BIN" "$wine_cli" --times "--$fmt" "Z:${tile//\//\\}\\${stem}B03.jp2" >"$work/out" 2>"$work/err" &
-  local wine_pid=$!
-  while kill -0 "$wine_pid" 2>/dev/null; do
-    for pid in $(pgrep -f 'bandweave-cli\.exe' || true); do
-      hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
+  t0=$(now)
+  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err" || true
+  t1=$(now)
+  record "$name" "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" "$(tail -1 "$work/rss")" "$out" \
+    "$(loading "$work/err")"
+}
+
+run_gdal() {  # run_gdal tiff|png
+  local out=$work/gdal.$1 t0 t1 kb1 kb2
+  local -a options=(-of GTiff -co COMPRESS=DEFLATE -co NUM_THREADS=ALL_CPUS)
+  [ "$1" = png ] && options=(-of PNG -co ZLEVEL=1)
+  rm -f "$out"
+  t0=$(now)
+  /usr/bin/time -f %M -o "$work/rss1" gdalbuildvrt -q -separate "$work/rgb.vrt" \
+    "$work/tile/${stem}B04.jp2" "$work/tile/${stem}B03.jp2" "$work/tile/${stem}B02.jp2" >"$work/out" 2>"$work/err"
+  GDAL_NUM_THREADS=ALL_CPUS /usr/bin/time -f %M -o "$work/rss2" \
+    gdal_translate -q "${options[@]}" "$work/rgb.vrt" "$out" >>"$work/out" 2>>"$work/err" || true
+  t1=$(now)
+  kb1=$(tail -1 "$work/rss1"); kb2=$(tail -1 "$work/rss2")
+  record "gdal-$1" "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" "$((kb1 > kb2 ? kb1 : kb2))" "$out"
+  rm -f "$work/rgb.vrt" "$out.aux.xml"
+}
+
+run_window() {
+  local out=$work/tile/${stem}48.tif pid driver peak=0 hwm worst shown
+  rm -f "$out"
+  "$WINE_BIN" "$wb/bandweave-demo-driver.exe" "$(winpath "$top/$wb/Bandweave.exe")" "$(winpath "$dropped")" \
+    >"$work/err" 2>&1 &
+  driver=$!
+  # The program runs detached from the driver; the tile's path, unique to this run, finds it.
+  while kill -0 "$driver" 2>/dev/null; do
+    for pid in $(pgrep -f "Bandweave\.exe.*${work##*/}" || true); do
+      hwm=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
       [ -n "$hwm" ] && [ "$hwm" -gt "$peak" ] && peak=$hwm
     done
     sleep 0.2
   done
-  wait "$wine_pid" || true
-  t1=$(date +%s.%N)
-  report "wine-$fmt" "$work/err" "$(echo "$t1 - $t0" | bc)" "$peak" "$out"
-  rm -f "$out"
+  wait "$driver" || true
+  worst=$(tr -d '\r' <"$work/err" | sed -n 's/.*worst answer \([0-9]*\) ms.*/\1/p')
+  shown=$(tr -d '\r' <"$work/err" | sed -n 's/.*outcome shown \([0-9]*\) ms.*/\1/p')
+  record window-tiff "$(awk -v ms="$shown" 'BEGIN { print ms / 1000 }')" "$peak" "$out" "${worst:+answer=$worst}"
 }
 
-run_opj() {
-  local total=0 peak=0 band t0 t1 kb secs=()
-  for band in B04 B03 B02; do
-    t0=$(date +%s.%N)
-    /usr/bin/time -v -o "$work/time" opj_decompress -threads ALL_CPUS -i "$tile/${stem}$band.jp2" -o "$work/band.pgm" >/dev/null 2>&1
-    t1=$(date +%s.%N)
-    secs+=("$(echo "$t1 - $t0" | bc)")
-    kb=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time")
-    [ "$kb" -gt "$peak" ] && peak=$kb
-    rm -f "$work/band.pgm"
-  done
-  awk -v r="${secs[0]}" -v g="${secs[1]}" -v b="${secs[2]}" -v k="$peak" \
-    'BEGIN { printf "%-12s %8.1f %8.1f %8.1f %8s %8.1f %9.0f %9s\n", "opj-decode", r, g, b, "-", r+g+b, k/1024, "-" }'
-  echo "${secs[0]} + ${secs[1]} + ${secs[2]}" | bc >"$work/opj"
-}
-
+cores=$(nproc)
+echo "Tile: $size x $size, three 15-bit lossless bands of $(du -mL "$work"/tile/*.jp2 | awk '{ s += $1 } END { print s }') MB; $cores cores; $(gdalinfo --version 2>/dev/null | cut -d, -f1)"
+echo "Runs: $runs"
+: >"$work/results"
 for run in $runs; do
+  echo "  $run ..." >&2
   case $run in
-    native-tiff) run_native tiff ;;
-    native-png) run_native png ;;
-    wine-tiff) run_wine tiff ;;
-    wine-png) run_wine png ;;
-    opj) run_opj ;;
+    gdal-tiff) run_gdal tiff ;;
+    gdal-png) run_gdal png ;;
+    cli-tiff) timed cli-tiff "$work/tile/${stem}48.tif" "$native_cli" --times --tiff "$dropped" ;;
+    cli-png) timed cli-png "$work/tile/${stem}48.png" "$native_cli" --times --png "$dropped" ;;
+    cli-1core) OPJ_NUM_THREADS=1 timed cli-1core "$work/tile/${stem}48.tif" "$native_cli" --times --tiff "$dropped" ;;
+    wine-tiff) timed wine-tiff "$work/tile/${stem}48.tif" "$WINE_BIN" "$wb/src/cli/bandweave-cli.exe" --times --tiff "$(winpath "$dropped")" ;;
+    wine-png) timed wine-png "$work/tile/${stem}48.png" "$WINE_BIN" "$wb/src/cli/bandweave-cli.exe" --times --png "$(winpath "$dropped")" ;;
+    window-tiff) run_window ;;
     *) echo "unknown run $run" >&2 ;;
   esac
 done
+
+# The table, the ratios and the targets, from the results: NAME WALL PEAK-KB BYTES [NOTE].
 echo
-echo "opj-decode: OpenJPEG's decoder alone, one band at a time to a PGM, all cores (peak = the largest band)."
-if [ -s "$work/opj" ] && [ -s "$work/loads" ]; then
-  # Loading the three bands (decode, conversion, merge) against decoding them alone.
-  while read -r name load; do
-    awk -v n="$name" -v l="$load" -v o="$(cat "$work/opj")" \
-      'BEGIN { printf "%-12s loading %.1f s = %.2f x the decoder alone\n", n, l, l/o }'
-  done <"$work/loads"
-fi
+awk -v cores="$cores" '
+  { name[NR] = $1; wall[$1] = $2; kb[$1] = $3; bytes[$1] = $4; note[$1] = $5; n = NR }
+  function base(r) { return r ~ /png/ ? "gdal-png" : "gdal-tiff" }
+  function ratio(a, b) { return b > 0 ? sprintf("%6.2f", a / b) : "     -" }
+  function check(ok, text) { printf "  %-4s  %s\n", ok ? "PASS" : "MISS", text }
+  END {
+    printf "%-12s %8s %9s %10s   %8s %8s %8s   %s\n", "run", "wall s", "peak MiB", "output MiB", "wall x", "peak x", "size x", "x = / GDAL of the same format"
+    for (i = 1; i <= n; i++) {
+      r = name[i]; g = base(r)
+      printf "%-12s %8.1f %9.0f %10.0f   %8s %8s %8s\n", r, wall[r], kb[r] / 1024, bytes[r] / 1048576,
+        ratio(wall[r], wall[g]), ratio(kb[r], kb[g]), ratio(bytes[r], bytes[g])
+    }
+    print ""
+    for (i = 1; i <= n; i++) {
+      r = name[i]
+      if (split(note[r], kv, "=") == 2 && kv[1] == "answer") answer = kv[2]
+      else if (note[r] != "") load[r] = note[r]
+    }
+    if ("cli-tiff" in load && "cli-1core" in load)
+      printf "Loading (native, three bands): %.1f s with every core, %.1f s with OPJ_NUM_THREADS=1: %.2f x\n",
+        load["cli-tiff"], load["cli-1core"], load["cli-tiff"] / load["cli-1core"]
+    for (r in load) if (r != "cli-tiff" && r != "cli-1core") printf "Loading, %s: %.1f s\n", r, load[r]
+    print ""
+    printf "Targets (ratios in this one run, %d cores):\n", cores
+    split("cli-tiff wine-tiff window-tiff", tiffs, " ")
+    for (i = 1; i <= 3; i++) { r = tiffs[i]
+      if ((r in wall) && ("gdal-tiff" in wall))
+        check(wall[r] <= 0.8 * wall["gdal-tiff"], sprintf("%-11s wall %.2f x GDAL TIFF (at most 0.8)", r, wall[r] / wall["gdal-tiff"])) }
+    split("cli wine", kinds, " ")
+    for (i = 1; i <= 2; i++) { p = kinds[i] "-png"; t = kinds[i] "-tiff"
+      if ((p in wall) && ("gdal-png" in wall))
+        check(wall[p] <= 0.7 * wall["gdal-png"], sprintf("%-11s wall %.2f x GDAL PNG (at most 0.7)", p, wall[p] / wall["gdal-png"]))
+      if ((p in wall) && (t in wall))
+        check(wall[p] <= 1.3 * wall[t], sprintf("%-11s wall %.2f x %s (at most 1.3)", p, wall[p] / wall[t], t)) }
+    for (i = 1; i <= n; i++) { r = name[i]
+      if (r !~ /^gdal/ && r != "cli-1core")
+        check(kb[r] <= 1048576, sprintf("%-11s peak memory %.2f GiB (at most 1.0)", r, kb[r] / 1048576)) }
+    if (("cli-tiff" in load) && ("cli-1core" in load))
+      check(load["cli-tiff"] <= 0.6 * load["cli-1core"], sprintf("%-11s loading with every core %.2f x one core (at most 0.6)", "cli", load["cli-tiff"] / load["cli-1core"]))
+    if (answer != "")
+      check(answer < 1000, sprintf("%-11s worst answer to a message %d ms (under 1000)", "window-tiff", answer))
+  }' "$work/results"

@@ -59,15 +59,16 @@ void WriteSetting(const wchar_t* Name, DWORD Value) {
   RegCloseKey(k);
 }
 
-std::filesystem::path CopyTile(const std::wstring& Tag) {
+std::filesystem::path CopyTile(const std::wstring& Tag, const char* Set) {
   namespace fs = std::filesystem;
-  fs::path src = testenv::TestData() / "tile";
+  fs::path src = testenv::TestData() / Set;
+  if (!fs::is_directory(src)) return {};
   fs::path dst = fs::temp_directory_path() / (L"bandweave-app-" + Tag + L"-" + std::to_wstring(GetCurrentProcessId()));
   fs::remove_all(dst);
   fs::create_directories(dst);
   for (const char* b : {"B02", "B03", "B04", "B08"}) {
     std::string name = std::string("T33UUP_20250101T101021_") + b + ".jp2";
-    fs::copy_file(src / name, dst / name);
+    if (fs::exists(src / name)) fs::copy_file(src / name, dst / name);
   }
   return dst;
 }
@@ -186,6 +187,35 @@ std::wstring MessageText(HWND Box) {
 void PressOk(HWND Box) {
   // The OK button's own notification, as a click on it sends.
   PostMessageW(Box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(Box, IDOK)));
+}
+
+TResponsivenessProbe::TResponsivenessProbe(HWND Wnd, UINT Flags, DWORD TimeoutMs)
+    : FWnd(Wnd), FFlags(Flags), FTimeoutMs(TimeoutMs), FThread([this] { Run(); }) {}
+
+TResponsivenessProbe::~TResponsivenessProbe() { Stop(); }
+
+void TResponsivenessProbe::Stop() {
+  FStop = true;
+  if (FThread.joinable()) FThread.join();
+}
+
+void TResponsivenessProbe::Run() {
+  LARGE_INTEGER frequency{};
+  QueryPerformanceFrequency(&frequency);
+  while (!FStop && IsWindow(FWnd)) {
+    if (IsHungAppWindow(FWnd)) ++FHungSeen;
+    LARGE_INTEGER start{}, end{};
+    QueryPerformanceCounter(&start);
+    DWORD_PTR result = 0;
+    const bool answered = SendMessageTimeoutW(FWnd, WM_NULL, 0, 0, FFlags, FTimeoutMs, &result) != 0;
+    QueryPerformanceCounter(&end);
+    // A window destroyed meanwhile is no failure to answer.
+    if (!answered && IsWindow(FWnd)) ++FUnanswered;
+    const DWORD ms = static_cast<DWORD>((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+    if (ms > FWorstMs) FWorstMs = ms;
+    ++FProbes;
+    Sleep(100);
+  }
 }
 
 }  // namespace appdriver

@@ -3,8 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace appdriver {
@@ -18,8 +20,9 @@ void ClearSettings();
 bool ReadSetting(const wchar_t* Name, DWORD& Value);
 void WriteSetting(const wchar_t* Name, DWORD Value);
 
-// A fresh folder holding copies of the generated tile's four band files.
-std::filesystem::path CopyTile(const std::wstring& Tag);
+// A fresh folder holding copies of the band files of a generated set (the 300 x 200 tile's
+// four by default); empty when the set is missing.
+std::filesystem::path CopyTile(const std::wstring& Tag, const char* Set = "tile");
 
 std::wstring WindowText(HWND Wnd);
 // Child windows in z-order (creation order).
@@ -59,5 +62,33 @@ class TProgram {
 // The text of a message box and its OK press.
 std::wstring MessageText(HWND Box);
 void PressOk(HWND Box);
+
+// Asks a window every 100 ms, from a thread of its own, whether it still answers: a WM_NULL
+// sent with SendMessageTimeout, as the shell does before it calls a window "Not Responding".
+class TResponsivenessProbe {
+ public:
+  // Flags and TimeoutMs go to SendMessageTimeout (SMTO_ABORTIFHUNG gives up at once on a
+  // window the system already counts as hung).
+  TResponsivenessProbe(HWND Wnd, UINT Flags, DWORD TimeoutMs);
+  ~TResponsivenessProbe();  // stops the thread
+  TResponsivenessProbe(const TResponsivenessProbe&) = delete;
+  TResponsivenessProbe& operator=(const TResponsivenessProbe&) = delete;
+  void Stop();
+
+  int Probes() const { return FProbes; }
+  int Unanswered() const { return FUnanswered; }  // timed out, or given up as hung
+  int HungSeen() const { return FHungSeen; }      // probes at which IsHungAppWindow was true
+  DWORD WorstMs() const { return FWorstMs; }      // the longest answer
+
+ private:
+  void Run();
+  HWND FWnd;
+  UINT FFlags;
+  DWORD FTimeoutMs;
+  std::atomic<bool> FStop{false};
+  std::atomic<int> FProbes{0}, FUnanswered{0}, FHungSeen{0};
+  std::atomic<DWORD> FWorstMs{0};
+  std::thread FThread;
+};
 
 }  // namespace appdriver
