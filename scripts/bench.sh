@@ -67,9 +67,10 @@ if has cli-; then
 fi
 if has wine- || has window-; then
   prefix=$(scripts/build-freeimage-windows.sh)
+  zip_prefix=$(scripts/build-libzip-windows.sh "$prefix")
   wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
   quiet cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-    -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata"
+    -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_LIBZIP_PREFIX="$zip_prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata"
   quiet cmake --build "$wb" -j2 --target bandweave-cli Bandweave bandweave-demo-driver
   # shellcheck source=wine-env.sh
   . scripts/wine-env.sh

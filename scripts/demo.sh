@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 export BANDWEAVE_CACHE
 wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
 prefix=$(scripts/build-freeimage-windows.sh)
+zip_prefix=$(scripts/build-libzip-windows.sh "$prefix")
 # Configure every time: a layer added since the tree was made is picked up only then.
 cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-  -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_TEST_DATA="$PWD/build/testdata" >/dev/null
+  -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_LIBZIP_PREFIX="$zip_prefix" -DBANDWEAVE_TEST_DATA="$PWD/build/testdata" >/dev/null
 cmake --build "$wb" --target Bandweave bandweave-demo-driver
 scripts/make-sample.sh sample 1024
 
