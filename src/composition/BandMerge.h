@@ -18,6 +18,7 @@ constexpr TBandSet kBandSetRed = 1, kBandSetGreen = 2, kBandSetBlue = 4, kBandSe
 struct TCompositeState {
   TBandSet BandSet = 0;
   TBitmap Composite;  // FIT_RGB16, made from the first band that loads
+  TImageMetadata Metadata;  // written with the Composite, where the format has room for it
 };
 
 // A merged band counts only once its samples have been copied; one that loads but does not

@@ -101,12 +101,18 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     return TJobOutcome::Failed;
   }
 
+  // Saving is the last quarter of the job's progress; the window stays alive between strips.
+  TWorkCallbacks callbacks;
+  callbacks.KeepAlive = [] { KeepAlive(); };
+  callbacks.Progress = [&host](uint64_t done, uint64_t total) {
+    host.SetProgress(0.75 + 0.25 * static_cast<double>(done) / static_cast<double>(total));
+  };
   bool saved = false;
   std::wstring errorName;
   const std::wstring pngName = OutputName(names, 0);
   double pngStart = NowUTC(), pngEnd = pngStart;
   if (host.GetSaveFormat() == 0) {
-    saved = SaveImageFile(FIF_PNG, job.Composite.get(), pngName, PNG_Z_BEST_SPEED);
+    saved = SaveComposite(job.Composite.get(), 0, pngName, job.Metadata, callbacks);
     pngEnd = NowUTC();
     if (host.GetBeepWhenDone()) host.Beep();
     if (!saved) errorName = pngName;
@@ -116,7 +122,7 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   const std::wstring tiffName = OutputName(names, 1);
   double tiffStart = NowUTC(), tiffEnd = tiffStart;
   if (host.GetSaveFormat() == 1) {
-    saved = SaveImageFile(FIF_TIFF, job.Composite.get(), tiffName, TIFF_DEFLATE);
+    saved = SaveComposite(job.Composite.get(), 1, tiffName, job.Metadata, callbacks);
     tiffEnd = NowUTC();
     if (host.GetBeepWhenDone()) host.Beep();
     if (!saved) errorName = tiffName;

@@ -3,7 +3,10 @@
 #include <system_error>
 
 #include "CompositionPlatform.h"
+#include "PngWriter.h"
+#include "TempFile.h"
 #include "TextCodec.h"
+#include "TiffWriter.h"
 
 namespace {
 compositionTesting::ConvertHook gConvert = nullptr;
@@ -16,16 +19,10 @@ FREE_IMAGE_FORMAT FileType(const std::wstring& path) { return FreeImage_GetFileT
 FIBITMAP* Load(FREE_IMAGE_FORMAT format, const std::wstring& path) {
   return FreeImage_LoadU(format, path.c_str(), 0);
 }
-BOOL Save(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::wstring& path, int flags) {
-  return FreeImage_SaveU(format, bitmap, path.c_str(), flags);
-}
 #else
 FREE_IMAGE_FORMAT FileType(const std::wstring& path) { return FreeImage_GetFileType(ToUtf8(path).c_str(), 0); }
 FIBITMAP* Load(FREE_IMAGE_FORMAT format, const std::wstring& path) {
   return FreeImage_Load(format, ToUtf8(path).c_str(), 0);
-}
-BOOL Save(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::wstring& path, int flags) {
-  return FreeImage_Save(format, bitmap, ToUtf8(path).c_str(), flags);
 }
 #endif
 }  // namespace
@@ -46,14 +43,25 @@ TBitmap LoadImageFile(FREE_IMAGE_FORMAT format, const std::wstring& path) {
   return TBitmap(Load(format, path));
 }
 
-bool SaveImageFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::wstring& path, int flags) {
-  if (!bitmap) return false;
-  const std::wstring partial = path + L".part";
-  std::error_code ignored;
-  const bool saved = Save(format, bitmap, partial, flags) != FALSE &&
-                     compositionPlatform::MoveOver(partial, path);
-  if (!saved) std::filesystem::remove(compositionPlatform::FsPath(partial), ignored);
-  return saved;
+bool SaveComposite(FIBITMAP* composite, int saveFormat, const std::wstring& path, const TImageMetadata& metadata,
+                   const TWorkCallbacks& callbacks, unsigned workers) {
+  if (!composite || FreeImage_GetImageType(composite) != FIT_RGB16) return false;
+  const unsigned height = FreeImage_GetHeight(composite);
+  if (height == 0) return false;
+  // FreeImage keeps the bottom row first; the writers see the rows top-down.
+  TRowView rows;
+  rows.Top = FreeImage_GetScanLine(composite, static_cast<int>(height - 1));
+  rows.Stride = -static_cast<ptrdiff_t>(FreeImage_GetPitch(composite));
+  rows.Width = FreeImage_GetWidth(composite);
+  rows.Height = height;
+
+  const std::filesystem::path target = compositionPlatform::FsPath(path);
+  const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
+  if (!file) return false;
+  const bool written = saveFormat == 0 ? WritePng48(*file, rows, metadata, callbacks, workers)
+                                       : WriteTiff48(*file, rows, metadata, callbacks, workers);
+  // Not written in full: the temporary file goes with the object, the target stays as it was.
+  return written && file->CommitTo(target);
 }
 
 TBitmap ConvertToRGB16(FIBITMAP* image) {

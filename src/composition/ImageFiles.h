@@ -6,6 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "ImageMetadata.h"
+#include "WorkCallbacks.h"
+
 struct TBitmapDeleter {
   void operator()(FIBITMAP* bitmap) const {
     if (bitmap) FreeImage_Unload(bitmap);
@@ -22,9 +25,12 @@ FREE_IMAGE_FORMAT GetImageFileType(const std::wstring& path);
 // Null at once for anything IsExistingFile refuses.
 TBitmap LoadImageFile(FREE_IMAGE_FORMAT format, const std::wstring& path);
 
-// Writes beside the target first and puts the file in place only once it is complete, so a
-// failed save never leaves a half-written file over an earlier good one.
-bool SaveImageFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::wstring& path, int flags);
+// Saves the Composite (FIT_RGB16) as PNG (save format 0) or TIFF (1). It is written to a new
+// temporary file beside the target and moved over the target only once every write, the
+// flush and the close have succeeded, so a failed save leaves an earlier file as it was and
+// nothing of its own behind. workers 0: one per core.
+bool SaveComposite(FIBITMAP* composite, int saveFormat, const std::wstring& path, const TImageMetadata& metadata,
+                   const TWorkCallbacks& callbacks, unsigned workers = 0);
 
 // FreeImage_ConvertToType(image, FIT_RGB16, TRUE) and FreeImage_GetChannel, through the seams.
 TBitmap ConvertToRGB16(FIBITMAP* image);

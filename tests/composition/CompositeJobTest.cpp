@@ -16,6 +16,7 @@
 #include "ImageFiles.h"
 #include "RecordingHost.h"
 #include "SampleValues.h"
+#include "TempFile.h"
 #include "TestEnv.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
@@ -303,8 +304,8 @@ TEST_F(JobTest, NoSuchFileOrAFolderDoesNothingVisible) {
 TEST_F(JobTest, AFileThatIsNotJpeg2000OnlyTurnsTheCursorAndBack) {
   CopyBands("tile", {"B02", "B04"});
   // A PNG wearing the green band's name.
-  TBitmap png(FreeImage_AllocateT(FIT_UINT16, 4, 4));
-  ASSERT_TRUE(SaveImageFile(FIF_PNG, png.get(), Wide(Band("B03")), 0));
+  TBitmap png(FreeImage_AllocateT(FIT_RGB16, 4, 4));
+  ASSERT_TRUE(SaveComposite(png.get(), 0, Wide(Band("B03")), {}, {}));
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::NotJpeg2000);
   std::ofstream(FDir / "empty_B03.jp2").close();
   EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "empty_B03.jp2")), TJobOutcome::NotJpeg2000);
@@ -456,15 +457,27 @@ TEST_F(JobTest, FailedPngSaveRepaintsAfterItsOwnTextAndBeepsTwice) {
   EXPECT_NE(FHost.Hint.find(L"\"TIFF:\"  0"), std::wstring::npos);
 }
 
-TEST_F(JobTest, AnEarlierGoodOutputSurvivesAFailedJob) {
+TEST_F(JobTest, AWriteFailingHalfWayKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
   CopyBands("tile", {"B02", "B03", "B04"});
-  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Saved);
-  const auto size = fs::file_size(Output("tif"));
-  fs::remove(Band("B02"));
-  RecordingHost host;
-  EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Failed);
-  EXPECT_EQ(fs::file_size(Output("tif")), size);
-  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  for (const int format : {1, 0}) {
+    const fs::path output = Output(format == 0 ? "png" : "tif");
+    RecordingHost good;
+    good.SaveFormat = format;
+    ASSERT_EQ(RunCompositeJob(good, Wide(Band("B03"))), TJobOutcome::Saved);
+    const auto size = fs::file_size(output);
+    // The disk fills up a few kilobytes into the save.
+    tempFileTesting::SetWriteLimit(8192);
+    RecordingHost host;
+    host.SaveFormat = format;
+    const auto outcome = RunCompositeJob(host, Wide(Band("B03")));
+    tempFileTesting::SetWriteLimit(-1);
+    EXPECT_EQ(outcome, TJobOutcome::SaveFailed);
+    EXPECT_EQ(host.Status, L"Finished");
+    EXPECT_EQ(host.Count(L"box: Error saving file: " + Wide(output)), 1);
+    EXPECT_EQ(fs::file_size(output), size);
+    ExpectComposite(output, {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  }
+  EXPECT_EQ(Written().size(), 2u) << "a temporary file was left behind";
 }
 
 // --- Progress ---------------------------------------------------------------------------------

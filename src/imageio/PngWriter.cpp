@@ -1,0 +1,155 @@
+#include "PngWriter.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "ParallelBlocks.h"
+
+namespace {
+// About 2 MiB of samples per run of rows; each run starts with an empty dictionary, which
+// costs a few bytes per run only.
+constexpr size_t kBlockBytes = size_t(2) << 20;
+constexpr int kLevel = 1;  // the fastest, as PNG saving always was
+constexpr uint32_t kMaxChunk = 1u << 30;
+
+void PutBig32(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value >> 24);
+  at[1] = static_cast<uint8_t>(value >> 16);
+  at[2] = static_cast<uint8_t>(value >> 8);
+  at[3] = static_cast<uint8_t>(value);
+}
+
+bool WriteChunk(TOutputFile& file, const char* type, const uint8_t* data, size_t size) {
+  do {
+    const uint32_t part = static_cast<uint32_t>(std::min<size_t>(size, kMaxChunk));
+    uint8_t head[8];
+    PutBig32(head, part);
+    std::memcpy(head + 4, type, 4);
+    uLong crc = crc32(0L, head + 4, 4);
+    if (part > 0) crc = crc32(crc, data, part);
+    uint8_t tail[4];
+    PutBig32(tail, static_cast<uint32_t>(crc));
+    if (!file.Write(head, 8) || (part > 0 && !file.Write(data, part)) || !file.Write(tail, 4)) return false;
+    data += part;
+    size -= part;
+  } while (size > 0);
+  return true;
+}
+
+uint8_t Paeth(int a, int b, int c) {
+  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// A row in PNG's byte order (big-endian samples).
+void RowBytes(const uint16_t* samples, size_t count, uint8_t* out) {
+  for (size_t i = 0; i < count; ++i) {
+    out[2 * i] = static_cast<uint8_t>(samples[i] >> 8);
+    out[2 * i + 1] = static_cast<uint8_t>(samples[i]);
+  }
+}
+
+// Filters one row with the Paeth predictor (filter type 4) against the row above (all zero
+// for the top row).
+void FilterRow(const uint8_t* row, const uint8_t* above, size_t size, uint8_t* out) {
+  constexpr size_t kPixel = 6;
+  out[0] = 4;
+  ++out;
+  for (size_t i = 0; i < size; ++i) {
+    const int a = i >= kPixel ? row[i - kPixel] : 0;
+    const int c = i >= kPixel ? above[i - kPixel] : 0;
+    out[i] = static_cast<uint8_t>(row[i] - Paeth(a, above[i], c));
+  }
+}
+
+// One run of rows: filtered, then raw deflate ending on a byte boundary (a full flush), or with
+// the final block for the last run. The first run carries the zlib header. The run's Adler-32
+// goes in the last four bytes of out, for the caller to combine and strip.
+bool EncodeBlock(const TRowView& rows, uint32_t first, uint32_t count, bool last, std::vector<uint8_t>& out) {
+  const size_t samples = static_cast<size_t>(rows.Width) * 3, size = samples * 2;
+  std::vector<uint8_t> above(size, 0), current(size), filtered((size + 1) * count);
+  if (first > 0) RowBytes(rows.Row(first - 1), samples, above.data());
+  for (uint32_t r = 0; r < count; ++r) {
+    RowBytes(rows.Row(first + r), samples, current.data());
+    FilterRow(current.data(), above.data(), size, filtered.data() + r * (size + 1));
+    above.swap(current);
+  }
+
+  z_stream stream{};
+  if (deflateInit2(&stream, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  const size_t head = first == 0 ? 2 : 0;
+  out.resize(head + deflateBound(&stream, static_cast<uLong>(filtered.size())) + 16);
+  if (head) {
+    out[0] = 0x78;  // deflate, 32 KiB window
+    out[1] = 0x01;  // fastest level; (0x78 << 8 | 0x01) is a multiple of 31
+  }
+  stream.next_in = filtered.data();
+  stream.avail_in = static_cast<uInt>(filtered.size());
+  stream.next_out = out.data() + head;
+  stream.avail_out = static_cast<uInt>(out.size() - head - 4);
+  const int result = deflate(&stream, last ? Z_FINISH : Z_FULL_FLUSH);
+  const bool done = last ? result == Z_STREAM_END : (result == Z_OK && stream.avail_in == 0 && stream.avail_out > 0);
+  const size_t produced = head + stream.total_out;
+  deflateEnd(&stream);
+  if (!done) return false;
+  out.resize(produced + 4);
+  PutBig32(out.data() + produced, static_cast<uint32_t>(adler32(1L, filtered.data(), static_cast<uInt>(filtered.size()))));
+  return true;
+}
+
+bool WriteHeader(TOutputFile& file, const TRowView& rows, const TImageMetadata& metadata) {
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  uint8_t header[13];
+  PutBig32(header, rows.Width);
+  PutBig32(header + 4, rows.Height);
+  header[8] = 16;  // bits per sample
+  header[9] = 2;   // RGB
+  header[10] = header[11] = header[12] = 0;  // deflate, adaptive filtering, no interlace
+  if (!file.Write(kSignature, 8) || !WriteChunk(file, "IHDR", header, 13)) return false;
+  const std::string text = metadata.Description.substr(0, metadata.Description.find('\0'));
+  if (text.empty()) return true;
+  // tEXt holds Latin-1; anything beyond ASCII is taken as UTF-8 and goes in an iTXt chunk.
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string body = "Description";
+  body += '\0';
+  if (!ascii) body.append(4, '\0');  // not compressed, method 0, no language, no translated keyword
+  body += text;
+  return WriteChunk(file, ascii ? "tEXt" : "iTXt", reinterpret_cast<const uint8_t*>(body.data()), body.size());
+}
+}  // namespace
+
+bool WritePng48(TOutputFile& file, const TRowView& rows, const TImageMetadata& metadata,
+                const TWorkCallbacks& callbacks, unsigned workers) {
+  if (rows.Width == 0 || rows.Height == 0 || !rows.Top) return false;
+  // PNG limits both sizes to 2^31 - 1; a row must also fit zlib's 32-bit counters.
+  if (rows.Width > 0x7fffffffu || rows.Height > 0x7fffffffu || rows.RowBytes() + 1 > (1u << 30)) return false;
+  if (!WriteHeader(file, rows, metadata)) return false;
+
+  const size_t rowBytes = rows.RowBytes() + 1;
+  const uint32_t rowsPerBlock = static_cast<uint32_t>(std::clamp<size_t>((kBlockBytes + rowBytes - 1) / rowBytes, 1, rows.Height));
+  const uint32_t blocks = (rows.Height + rowsPerBlock - 1) / rowsPerBlock;
+  uLong adler = 1;
+  const auto encode = [&](size_t block, std::vector<uint8_t>& out) {
+    const uint32_t first = static_cast<uint32_t>(block) * rowsPerBlock;
+    const uint32_t count = std::min(rowsPerBlock, rows.Height - first);
+    return EncodeBlock(rows, first, count, block + 1 == blocks, out);
+  };
+  const auto consume = [&](size_t block, std::vector<uint8_t>& bytes) {
+    const uint8_t* tail = bytes.data() + bytes.size() - 4;
+    const uLong blockAdler = (uLong(tail[0]) << 24) | (uLong(tail[1]) << 16) | (uLong(tail[2]) << 8) | tail[3];
+    const uint32_t first = static_cast<uint32_t>(block) * rowsPerBlock;
+    const uint32_t count = std::min(rowsPerBlock, rows.Height - first);
+    adler = adler32_combine(adler, blockAdler, static_cast<z_off_t>(rowBytes * count));
+    bytes.resize(bytes.size() - 4);
+    if (block + 1 == blocks) {
+      bytes.resize(bytes.size() + 4);
+      PutBig32(bytes.data() + bytes.size() - 4, static_cast<uint32_t>(adler));
+    }
+    return WriteChunk(file, "IDAT", bytes.data(), bytes.size());
+  };
+  if (!EncodeBlocksInOrder(blocks, workers, encode, consume, callbacks)) return false;
+  return WriteChunk(file, "IEND", nullptr, 0) && !file.Failed();
+}

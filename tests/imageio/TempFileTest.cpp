@@ -1,0 +1,131 @@
+// The temporary file a save writes: what it never touches, and what it leaves when a write
+// fails half-way.
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include "WriterTestKit.h"
+
+using namespace writertest;
+
+namespace {
+bool MakeLink(const fs::path& target, const fs::path& link) {
+  std::error_code error;
+  fs::create_symlink(target, link, error);
+  return !error;
+}
+}  // namespace
+
+TEST(TempFile, NeverOpensANameThatExistsNorFollowsALink) {
+  const fs::path folder = FreshFolder("exclusive");
+  std::ofstream(folder / "mine") << "the user's";
+  bool exists = false;
+  EXPECT_EQ(tempFileDetail::CreateExclusive(folder / "mine", exists), -1);
+  EXPECT_TRUE(exists);
+  if (MakeLink(folder / "mine", folder / "link") && MakeLink(folder / "nowhere", folder / "dangling")) {
+    exists = false;
+    EXPECT_EQ(tempFileDetail::CreateExclusive(folder / "link", exists), -1);
+    EXPECT_TRUE(exists);
+    exists = false;
+    EXPECT_EQ(tempFileDetail::CreateExclusive(folder / "dangling", exists), -1);
+    EXPECT_TRUE(exists);
+    EXPECT_FALSE(fs::exists(folder / "nowhere")) << "a link was followed";
+  }
+  EXPECT_EQ(ReadAll(folder / "mine"), "the user's");
+
+  // A fresh name each time, short, in the target's folder; gone when not committed.
+  std::vector<fs::path> seen;
+  for (int i = 0; i < 3; ++i) {
+    auto file = TTempFile::CreateBeside(folder / "out.tif");
+    ASSERT_TRUE(file);
+    const std::string name = file->Path().filename().string();
+    EXPECT_EQ(file->Path().parent_path(), folder);
+    EXPECT_EQ(name.size(), 14u) << name;
+    EXPECT_EQ(name.rfind(".bw-", 0), 0u) << name;
+    EXPECT_TRUE(std::find(seen.begin(), seen.end(), file->Path()) == seen.end());
+    seen.push_back(file->Path());
+    EXPECT_TRUE(file->Write("abc", 3));
+  }
+  for (const fs::path& path : seen) EXPECT_FALSE(fs::exists(path));
+  fs::remove_all(folder);
+}
+
+TEST(TempFile, CommitReplacesOnlyTheTargetAndFailsCleanlyOnAFolder) {
+  const fs::path folder = FreshFolder("commit");
+  std::ofstream(folder / "out.tif") << "earlier";
+  std::ofstream(folder / "out.tif.part") << "the user's";
+  {
+    auto file = TTempFile::CreateBeside(folder / "out.tif");
+    ASSERT_TRUE(file && file->Write("new", 3));
+    EXPECT_TRUE(file->CommitTo(folder / "out.tif"));
+  }
+  EXPECT_EQ(ReadAll(folder / "out.tif"), "new");
+  EXPECT_EQ(ReadAll(folder / "out.tif.part"), "the user's");
+  fs::create_directory(folder / "taken.tif");
+  {
+    auto file = TTempFile::CreateBeside(folder / "taken.tif");
+    ASSERT_TRUE(file && file->Write("new", 3));
+    EXPECT_FALSE(file->CommitTo(folder / "taken.tif"));
+  }
+  EXPECT_TRUE(fs::is_directory(folder / "taken.tif"));
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"out.tif", "out.tif.part", "taken.tif"}));
+#if !defined(_WIN32)
+  // A name of 255 bytes, the most a folder entry can hold, still saves.
+  const fs::path longest = folder / (std::string(251, 'n') + ".tif");
+  auto file = TTempFile::CreateBeside(longest);
+  ASSERT_TRUE(file && file->Write("x", 1));
+  EXPECT_TRUE(file->CommitTo(longest));
+  EXPECT_TRUE(fs::exists(longest));
+#endif
+  fs::remove_all(folder);
+}
+
+namespace {
+// Saves a picture several strips long over an earlier file while writes are made to fail
+// after `limit` bytes; the earlier file and the folder must be as they were.
+void ExpectFailedSaveLeavesNoTrace(void (*limitWrites)(int64_t), const char* how) {
+  SCOPED_TRACE(how);
+  const fs::path folder = FreshFolder("fails");
+  const TPicture picture(1000, 1111);
+  const THeldPicture held = Hold(picture, true);
+  for (const TFormat format : {TFormat::Tiff, TFormat::Png}) {
+    const fs::path target = folder / (std::string("out.") + Extension(format));
+    std::ofstream(target) << "earlier good output";
+    for (const int64_t limit : {int64_t(0), int64_t(5000), int64_t(1) << 20}) {
+      limitWrites(limit);
+      const bool saved = Save(format, held.View, target);
+      limitWrites(-1);
+      EXPECT_FALSE(saved) << Extension(format) << " limited to " << limit << " bytes";
+    }
+    EXPECT_EQ(ReadAll(target), "earlier good output");
+  }
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"out.png", "out.tif"}));
+  fs::remove_all(folder);
+}
+
+#if !defined(_WIN32)
+// The kernel's own limit on file size: writes past it fail with EFBIG (SIGXFSZ ignored).
+void KernelFileSizeLimit(int64_t bytes) {
+  static rlimit original{};
+  static bool saved = false;
+  if (!saved) {
+    getrlimit(RLIMIT_FSIZE, &original);
+    signal(SIGXFSZ, SIG_IGN);
+    saved = true;
+  }
+  rlimit limit = original;
+  if (bytes >= 0) limit.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+#endif
+}  // namespace
+
+TEST(TempFile, AWriteFailingHalfWayLeavesTheEarlierFileAndNoTemporaryFile) {
+  ExpectFailedSaveLeavesNoTrace(tempFileTesting::SetWriteLimit, "a full disk, stood in for");
+#if !defined(_WIN32)
+  ExpectFailedSaveLeavesNoTrace(KernelFileSizeLimit, "RLIMIT_FSIZE");
+#endif
+}
