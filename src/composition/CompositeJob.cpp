@@ -101,11 +101,12 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     return TJobOutcome::Failed;
   }
 
-  // Saving is the last quarter of the job's progress; the window stays alive between strips.
+  // Saving fills the rest of the job's progress, short of 1 until the output is in place; the
+  // window stays alive between strips.
   TWorkCallbacks callbacks;
   callbacks.KeepAlive = [] { KeepAlive(); };
   callbacks.Progress = [&host](uint64_t done, uint64_t total) {
-    host.SetProgress(0.75 + 0.25 * static_cast<double>(done) / static_cast<double>(total));
+    host.SetProgress(kLoadingShare + (1 - kLoadingShare) * static_cast<double>(done) / static_cast<double>(total + 1));
   };
   bool saved = false;
   std::wstring errorName;
