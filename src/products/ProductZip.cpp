@@ -128,22 +128,34 @@ bool IsUnsafeEntryName(const std::wstring& name) {
   return false;
 }
 
+std::wstring TZipListing::Normalised(const std::wstring& entryName) {
+  std::wstring path;
+  size_t start = 0;
+  while (start <= entryName.size()) {
+    size_t end = entryName.find(L'/', start);
+    if (end == std::wstring::npos) end = entryName.size();
+    const std::wstring part = entryName.substr(start, end - start);
+    if (!part.empty() && part != L".") path += (path.empty() ? L"" : L"/") + part;
+    start = end + 1;
+  }
+  return path;
+}
+
 TZipListing::TZipListing(const std::vector<std::wstring>& entryNames) {
   std::set<std::pair<std::wstring, std::wstring>> folders, files;
   for (const std::wstring& entry : entryNames) {
+    const bool folderEntry = !entry.empty() && entry.back() == L'/';
+    const std::wstring path = Normalised(entry);
     std::wstring parent;
     size_t start = 0;
-    for (;;) {
-      const size_t end = entry.find(L'/', start);
+    while (!path.empty()) {
+      const size_t end = path.find(L'/', start);
       if (end == std::wstring::npos) {
-        if (start < entry.size()) files.insert({parent, entry.substr(start)});
+        (folderEntry ? folders : files).insert({parent, path.substr(start)});
         break;
       }
-      const std::wstring part = entry.substr(start, end - start);
-      if (!part.empty() && part != L".") {
-        folders.insert({parent, part});
-        parent = parent.empty() ? part : parent + L"/" + part;
-      }
+      folders.insert({parent, path.substr(start, end - start)});
+      parent = path.substr(0, end);
       start = end + 1;
     }
   }
@@ -186,7 +198,7 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
     const char* raw = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
     if (!raw) return Refuse(host, producttext::kZipDamaged + zipName);
     names.push_back(FromUtf8(raw));
-    indexOf.emplace(names.back(), static_cast<zip_uint64_t>(i));
+    indexOf.emplace(TZipListing::Normalised(names.back()), static_cast<zip_uint64_t>(i));
     // One bad name and the whole archive is suspect.
     if (IsUnsafeEntryName(names.back())) return Refuse(host, producttext::kZipUnsafe + zipName);
   }

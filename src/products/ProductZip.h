@@ -29,6 +29,8 @@ class TZipListing : public TProductListing {
   std::vector<std::wstring> Folders(const std::wstring& folder) const override;
   std::vector<std::wstring> Files(const std::wstring& folder) const override;
   wchar_t Separator() const override { return L'/'; }
+  // The listing's path of an entry: no empty or "." parts, no trailing '/'.
+  static std::wstring Normalised(const std::wstring& entryName);
 
  private:
   std::vector<std::pair<std::wstring, std::wstring>> FFolders, FFiles;  // (parent, name)

@@ -101,6 +101,10 @@ TEST(ProductLayout, WhatIsAProductAndWhatIsNot) {
   // A resolution folder counts only when it holds bands.
   EXPECT_EQ(FindProductBand(listing, L"E/R10m", {}).Find, TProductFind::Found);
   EXPECT_EQ(FindProductBand(listing, L"F/R10m", {}).Find, TProductFind::NotAProduct);
+  // Entry names as zip tools write them: "./" in front, doubled or trailing slashes.
+  const TZipListing odd({L"./P.SAFE/", L"P.SAFE//GRANULE/G/IMG_DATA/", L"./P.SAFE/GRANULE/G/IMG_DATA/T_B03.jp2"});
+  EXPECT_EQ(FindProductBand(odd, L"P.SAFE", {}).Band, L"P.SAFE/GRANULE/G/IMG_DATA/T_B03.jp2");
+  EXPECT_EQ(odd.Files(L"P.SAFE/GRANULE/G"), std::vector<std::wstring>{});
 }
 
 TEST(ProductZip, EntryNamesThatCouldLeaveTheFolderAreUnsafe) {
@@ -273,7 +277,10 @@ TEST_F(ProductTest, ProductZipsGiveTheCompositeBesideTheZipAndLeaveNothingElse) 
   const TProduct l1c = MakeL1c(FDir / "src1", Tile());
   const TProduct l2a = MakeL2a(FDir / "src2", {{10, Tile()}, {20, Tiny()}});
   const fs::path drop = FDir / "downloads";
-  WriteBytes(drop / "S2B_MSIL1C_20250101T101021_N0511_R022_T33UUP_20250101T120000.zip", ZipBytes(EntriesOf(l1c.Safe)));
+  // Some zip tools write "./" in front of every name.
+  std::vector<TZipEntry> dotted = EntriesOf(l1c.Safe);
+  for (TZipEntry& e : dotted) e.Name = "./" + e.Name;
+  WriteBytes(drop / "S2B_MSIL1C_20250101T101021_N0511_R022_T33UUP_20250101T120000.zip", ZipBytes(dotted));
   WriteBytes(drop / "S2A_MSIL2A_20250101T101021.ZIP", ZipBytes(EntriesOf(l2a.Safe)));
 
   RecordingHost none;  // no format chosen: said before anything is unpacked
