@@ -539,13 +539,6 @@ TEST_F(JobTest, ProgressRisesFromZeroToOneAndComesOffHoweverTheJobEnds) {
 
 // --- Names the file system answers for ----------------------------------------------------
 
-TEST_F(JobTest, L2aNamedBandsGiveACompositeNamedAfterTheirResolution) {
-  for (const char* band : {"B02", "B03", "B04"})
-    CopyWritable(testenv::TestData() / "tile" / (kStem + band + ".jp2"), FDir / ("T_" + std::string(band) + "_20m.jp2"));
-  EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "T_B02_20m.jp2")), TJobOutcome::Saved);
-  ExpectComposite(FDir / "T_48_20m.tif", {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
-}
-
 #if !defined(_WIN32)
 TEST_F(JobTest, LowerCaseSiblingsAreFoundOnACaseSensitiveFileSystem) {
   // The names are derived as "B04.jp2" and "B02.jp2"; the folder spells them otherwise.
