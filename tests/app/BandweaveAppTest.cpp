@@ -122,11 +122,12 @@ TEST_F(App, ProductFolderAndZipArgumentsGiveTheirComposites) {
     }
     EXPECT_EQ(p.CloseAndWait(), 0);
   };
-  {
-    SCOPED_TRACE("L2A .SAFE folder");
-    run(l2a.Safe, L"Production of 48-bit TIF  complete!");
+  for (const fs::path& entry : {l2a.Safe, l2a.Safe / "MTD_MSIL2A.xml", l2a.Granule, l2a.ImgData}) {
+    SCOPED_TRACE(entry.string());
+    run(entry, L"Production of 48-bit TIF  complete!");
     ExpectTrueColourComposite(l2a.ImgData / "R10m" / "T33UUP_20250101T101021_48_10m.tif");
     EXPECT_FALSE(fs::exists(l2a.ImgData / "R20m" / "T33UUP_20250101T101021_48_20m.tif"));
+    fs::remove(l2a.ImgData / "R10m" / "T33UUP_20250101T101021_48_10m.tif");
   }
   {
     SCOPED_TRACE("L1C zip");

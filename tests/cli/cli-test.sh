@@ -82,6 +82,9 @@ check product 0 "$safe"
 [ -s "$img/R10m/${stem}48_10m.tif" ] || { echo "FAIL product: no 10 m composite"; fails=$((fails + 1)); }
 check product-20m-false-colour 0 --false-colour --resolution 20 "$safe/MTD_MSIL2A.xml"
 [ -s "$img/R20m/${stem}48_20m.tif" ] || { echo "FAIL product-20m: no 20 m composite"; fails=$((fails + 1)); }
+rm "$img/R10m/${stem}48_10m.tif"
+check product-granule 0 "$(dirname "$img")"
+[ -s "$img/R10m/${stem}48_10m.tif" ] || { echo "FAIL product-granule: no 10 m composite"; fails=$((fails + 1)); }
 check product-60m 1 --resolution 60 "$img"
 expect product-60m-stdout "$work/out" "No bands at the resolution asked for in this product"
 check option-for-band 2 --false-colour "$img/R10m/${stem}B04_10m.jp2"
