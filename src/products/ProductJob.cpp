@@ -38,7 +38,12 @@ TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductReque
   if (IsZipName(path) && IsExistingFile(path)) return ProcessProductZip(host, path, request);
   const TProductBand band = FindForPath(path, request);
   switch (band.Find) {
-    case TProductFind::Found: return RunCompositeJob(host, band.Band);
+    case TProductFind::Found: {
+      // A dropped band that is not JPEG 2000 is ignored; a product's is worth a word.
+      const TJobOutcome outcome = RunCompositeJob(host, band.Band);
+      if (outcome != TJobOutcome::NotJpeg2000) return outcome;
+      return Fail(host, producttext::kNotJpeg2000 + FileNamePart(band.Band));
+    }
     case TProductFind::NoBands: return Fail(host, jobtext::kMissing);
     case TProductFind::NoSuchResolution: return Fail(host, producttext::kNoResolution);
     case TProductFind::SeveralTiles: return Fail(host, producttext::kSeveralTiles);

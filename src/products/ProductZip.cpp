@@ -273,5 +273,10 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
   archive.reset();
 
   const std::wstring output = ProductWidePath(beside / "");
-  return RunCompositeJob(host, ProductWidePath(unpacked.Path() / ProductFsPath(FileNamePart(start.Band))), output);
+  const std::wstring first = FileNamePart(start.Band);
+  const TJobOutcome outcome = RunCompositeJob(host, ProductWidePath(unpacked.Path() / ProductFsPath(first)), output);
+  // The job is silent about these, which would leave a dropped zip without an answer.
+  if (outcome == TJobOutcome::NotJpeg2000) return Refuse(host, producttext::kNotJpeg2000 + first);
+  if (outcome == TJobOutcome::NoSuchFile) return Refuse(host, producttext::kZipDamaged + zipName);
+  return outcome;
 }

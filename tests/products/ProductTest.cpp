@@ -223,6 +223,14 @@ TEST_F(ProductTest, FoldersAndFilesThatAreNoProductAreHandledAsBefore) {
   EXPECT_EQ(ProcessDroppedPath(host, Wide(FDir / "plain" / "MTD_MSIL1C.xml")), TJobOutcome::NotJpeg2000);
   EXPECT_EQ(host.Calls, (std::vector<std::wstring>{L"busy", L"restore"}));
 
+  // A product's band that is not JPEG 2000 is named, where a dropped one would be ignored.
+  const TProduct fake = MakeL1c(FDir / "fake", Tile());
+  WriteBytes(fake.ImgData / (std::string(kStem) + "B04.jp2"), "not an image");
+  RecordingHost notJp2;
+  EXPECT_EQ(ProcessDroppedPath(notJp2, Wide(fake.Granule)), TJobOutcome::NotStarted);
+  EXPECT_EQ(notJp2.Status, std::wstring(producttext::kNotJpeg2000) + FromUtf8(kStem) + L"B04.jp2");
+  EXPECT_EQ(notJp2.Count(L"beep"), 1);
+
   // A product whose bands are gone: the job's own text for missing sources.
   const TProduct p = MakeL1c(FDir, Tile());
   fs::remove_all(p.ImgData);
@@ -335,6 +343,8 @@ TEST_F(ProductTest, BadZipsFailClearlyWriteNothingAndLeaveNoFolder) {
       {"not a product", ZipBytes({{"readme.txt", "hello"}, {"T_B04.jp2", good[0].Data}}), producttext::kZipNoProduct},
       {"dot-dot entry", with([](auto& e) { e.push_back({"../evil_B04.jp2", "x"}); }), producttext::kZipUnsafe},
       {"absolute entry", with([](auto& e) { e.push_back({"/tmp/evil_B04.jp2", "x"}); }), producttext::kZipUnsafe},
+      {"band that is not JPEG 2000", with([&](auto& e) { band(e, "B04").Data = "not an image"; }),
+       producttext::kNotJpeg2000},
       {"entry claiming gigabytes",
        with([&](auto& e) { band(e, "B03").DeclaredSize = uint64_t(3) << 30; }), producttext::kZipTooLarge},
       {"entry larger than it claims",
