@@ -5,6 +5,7 @@
 #include "BandMerge.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
+#include "OutputMetadata.h"
 #include "qelUtils.h"
 
 namespace {
@@ -100,6 +101,8 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     host.ShowModalMessage(host.GetStatusText());
     return TJobOutcome::Failed;
   }
+  // The attribution, and where the bands lie on the ground when all three agree about it.
+  job.Metadata = CompositeMetadata(CompositeGrid(names));
 
   // Saving fills the rest of the job's progress, short of 1 until the output is in place; the
   // window stays alive between strips.
