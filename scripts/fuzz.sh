@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the drop-data readers and the JPEG 2000 header reader with clang (ASan + UBSan) and runs each
+# Builds the libFuzzer targets of the drop-data readers, the JPEG 2000 header reader and a zip's entry names with clang (ASan + UBSan) and runs each
 # for BANDWEAVE_FUZZ_SECONDS seconds (default 60), starting from the seeds in fuzz/corpus/.
 # New inputs go to a scratch corpus under build/, never into the source tree.
 set -euo pipefail
@@ -12,7 +12,7 @@ if [ ! -f $dir/build.ninja ]; then
 fi
 ninja -C $dir -j2 fuzzers >/dev/null
 status=0
-for target in fuzz_dropfiles fuzz_namelists fuzz_cida fuzz_jp2geo; do
+for target in fuzz_dropfiles fuzz_namelists fuzz_cida fuzz_jp2geo fuzz_productzip; do
   work=$dir/corpus/$target
   mkdir -p "$work" $dir/artifacts
   echo "-- $target (${seconds}s)"
