@@ -5,14 +5,14 @@
 #include <string>
 
 #include "Bandweaveform.h"
+#include "ExceptionBoundary.h"
 #include "Forms.h"
 #include "ModuleStartup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
     ModuleStartup();
-    GuiInitialize();
-    Application->Initialize();
+    GuiInitialize();  // makes and initialises the application object
     Application->SetMainFormOnTaskBar(true);
     Application->CreateForm(FormBandweave);
     Application->Run();
@@ -22,8 +22,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 0;
   } catch (const std::exception& e) {
     // Nothing is left to show it in but the system's own box.
-    std::string what = e.what();
-    MessageBoxW(nullptr, std::wstring(what.begin(), what.end()).c_str(), L"Bandweave", MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, ExceptionText(&e, L"").c_str(), L"Bandweave", MB_OK | MB_ICONERROR);
     return 1;
   }
 }

@@ -1,6 +1,7 @@
 // Classes: the root object, events, and components with an owner that destroys them.
 #pragma once
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,19 @@ class TObject {
 };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+// Runs Apply with Event cleared and puts Event back however Apply ends, so that a state
+// applied by the program (a stored setting) never reaches a handler meant for the user.
+template <class F>
+void WithEventCleared(TNotifyEvent& Event, F&& Apply) {
+  struct TRestore {
+    TNotifyEvent& Event;
+    TNotifyEvent Saved;
+    ~TRestore() { Event = std::move(Saved); }
+  } restore{Event, std::move(Event)};
+  Event = nullptr;
+  Apply();
+}
 
 enum TOperation { opInsert, opRemove };
 

@@ -6,18 +6,22 @@
 #include <set>
 #include <stdexcept>
 
-#include "Forms.h"
+#include "ExceptionBoundary.h"
 
 namespace {
 const wchar_t kControlProp[] = L"BandweaveControl";
 UINT_PTR gNextControlId = 100;
+HCURSOR gOverrideCursor = nullptr;
 
-TForm* TopForm(TControl* c) {
-  TControl* root = c;
+TWinControl* TopControl(TWinControl* c) {
+  TWinControl* root = c;
   while (root->Parent()) root = root->Parent();
-  return dynamic_cast<TForm*>(root);
+  return root;
 }
 }  // namespace
+
+void SetOverrideCursor(HCURSOR Cursor) { gOverrideCursor = Cursor; }
+HCURSOR OverrideCursor() { return gOverrideCursor; }
 
 // ---------------------------------------------------------------------------------------- TControl
 
@@ -222,13 +226,7 @@ LRESULT CALLBACK TWinControl::StaticWndProc(HWND Wnd, UINT Msg, WPARAM wParam, L
   }
   if (!c) return DefWindowProcW(Wnd, Msg, wParam, lParam);
   LRESULT r = 0;
-  try {
-    r = c->WndProc(Msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    if (Application) Application->HandleException(&e);
-  } catch (...) {
-    if (Application) Application->HandleException(nullptr);
-  }
+  GuardBoundary([&] { r = c->WndProc(Msg, wParam, lParam); });
   if (Msg == WM_NCDESTROY) {
     RemovePropW(Wnd, kControlProp);
     if (c->FHandle == Wnd) c->FHandle = nullptr;
@@ -253,11 +251,9 @@ LRESULT TWinControl::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_SETCURSOR:
-      if (Screen) {
-        if (HCURSOR h = Screen->CursorHandle()) {
-          ::SetCursor(h);
-          return TRUE;
-        }
+      if (HCURSOR h = OverrideCursor()) {
+        ::SetCursor(h);
+        return TRUE;
       }
       break;
     default:
@@ -323,10 +319,6 @@ void TWinControl::SetVisible(bool Value) {
   if (FHandle) ShowWindow(FHandle, Value ? SW_SHOWNA : SW_HIDE);
 }
 
-void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
-  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
-}
-
 void TWinControl::BoundsChanged() {
   // No copied bits: a control that grows (a label taking a longer text) paints itself whole.
   if (FHandle)
@@ -375,15 +367,15 @@ void TWinControl::UpdateTool() {
 }
 
 void TWinControl::SetToolFor(HWND Wnd, const std::wstring& AHint, bool Show) {
-  TForm* form = TopForm(this);
-  if (!form || !Wnd) return;
-  HWND tip = form->ToolTipHandle();
-  if (!tip || !form->HandleAllocated()) return;
+  TWinControl* top = TopControl(this);
+  if (!Wnd) return;
+  HWND tip = top->ToolTipHandle();
+  if (!tip || !top->HandleAllocated()) return;
   TOOLINFOW ti{};
   // The version-2 size works with every common-controls version.
   ti.cbSize = TTTOOLINFOW_V2_SIZE;
   ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  ti.hwnd = form->Handle();
+  ti.hwnd = top->Handle();
   ti.uId = reinterpret_cast<UINT_PTR>(Wnd);
   SendMessageW(tip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   if (!Show || AHint.empty()) return;

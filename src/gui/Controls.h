@@ -11,6 +11,11 @@
 
 class TWinControl;
 
+// The cursor every framework window shows in place of its own while one is set (the
+// application-wide busy cursor), or null.
+void SetOverrideCursor(HCURSOR Cursor);
+HCURSOR OverrideCursor();
+
 // Anchors: the edges a control keeps its distance to when its parent's client area resizes.
 enum : unsigned {
   akLeft = 1u << 0,
@@ -128,7 +133,6 @@ class TWinControl : public TControl {
   void SetVisible(bool Value) override;
   void Update() override;
   void Invalidate() override;
-  void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
 
   // The font the window uses: the parent's unless set here. Not owned.
   HFONT Font() const;
@@ -139,6 +143,9 @@ class TWinControl : public TControl {
 
   // The screen DPI this control's window is laid out for.
   virtual int CurrentPPI() const;
+  // The tool-tip control of a top-level window (a form has one), which shows the tips of
+  // every control inside it; null here.
+  virtual HWND ToolTipHandle() const { return nullptr; }
 
   // Destroys the window first (through DestroyWnd, while the whole object is still there).
   void BeforeDestruction() override;
@@ -167,7 +174,7 @@ class TWinControl : public TControl {
   void BoundsChanged() override;
   void HintChanged() override;
   void UpdateTool();
-  // Ask the tool-tip control of the top-level form to show (or drop) AHint for Wnd.
+  // Ask the tool-tip control of the top-level window to show (or drop) AHint for Wnd.
   void SetToolFor(HWND Wnd, const std::wstring& AHint, bool Show);
 
   HWND FHandle = nullptr;

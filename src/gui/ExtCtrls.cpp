@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "ExceptionBoundary.h"
 #include "Forms.h"
 
 // ------------------------------------------------------------------------------------------ TTimer
@@ -86,13 +87,7 @@ LRESULT CALLBACK TTimer::TimerWndProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM 
     return 0;
   }
   TTimer* t = it->second;
-  try {
-    t->Timer();
-  } catch (const std::exception& e) {
-    if (Application) Application->HandleException(&e);
-  } catch (...) {
-    if (Application) Application->HandleException(nullptr);
-  }
+  GuardBoundary([t] { t->Timer(); });
   return 0;
 }
 
@@ -217,8 +212,6 @@ void TCustomRadioGroup::SetItemIndex(int Value) {
 void TCustomRadioGroup::Click() {
   if (OnClick) OnClick(this);
 }
-
-void TCustomRadioGroup::Loaded() { TWinControl::Loaded(); }
 
 void TCustomRadioGroup::ButtonClicked(HWND Button) {
   auto it = std::find(FButtons.begin(), FButtons.end(), Button);

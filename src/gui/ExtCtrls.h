@@ -67,7 +67,6 @@ class TCustomRadioGroup : public TWinControl {
 
  protected:
   virtual void Click();
-  void Loaded() override;
   void CreateParams(TCreateParams& Params) override;
   void CreatedWnd() override;
   void DestroyWnd() override;

@@ -2,7 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "Dialogs.h"
+#include "ExceptionBoundary.h"
 
 TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
@@ -43,6 +47,41 @@ bool IconTitleFont(LOGFONTW* lf, int dpi) {
 }  // namespace
 
 int ScaleForDpi(int Value, int Dpi) { return MulDiv(Value, Dpi, 96); }
+
+// ------------------------------------------------------------------------------------ Work areas
+
+namespace {
+RECT WorkAreaOf(HMONITOR Monitor) {
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  if (!Monitor || !GetMonitorInfoW(Monitor, &mi)) return RECT{0, 0, 0, 0};
+  // The primary monitor's work area as the system parameter states it: that is where it is
+  // set, and Wine leaves the monitor's own figure unchanged when it is.
+  RECT area{};
+  if ((mi.dwFlags & MONITORINFOF_PRIMARY) && SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0))
+    return area;
+  return mi.rcWork;
+}
+
+BOOL CALLBACK AddWorkArea(HMONITOR Monitor, HDC, LPRECT, LPARAM Areas) {
+  reinterpret_cast<std::vector<RECT>*>(Areas)->push_back(WorkAreaOf(Monitor));
+  return TRUE;
+}
+}  // namespace
+
+RECT RectOnAWorkArea(const RECT& R) {
+  std::vector<RECT> areas;
+  EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&areas));
+  RECT overlap{};
+  for (const RECT& area : areas)
+    if (IntersectRect(&overlap, &area, &R)) return R;
+  const RECT area = WorkAreaOf(MonitorFromRect(&R, MONITOR_DEFAULTTONEAREST));
+  if (IsRectEmpty(&area)) return R;
+  const LONG width = R.right - R.left, height = R.bottom - R.top;
+  const LONG left = std::max(area.left, std::min(R.left, area.right - width));
+  const LONG top = std::max(area.top, std::min(R.top, area.bottom - height));
+  return RECT{left, top, left + width, top + height};
+}
 
 int SystemDpi() {
   using Fn = UINT(WINAPI*)();
@@ -98,27 +137,12 @@ TForm::~TForm() {
 void TForm::AfterConstruction() {
   if (FCreated) return;
   FCreated = true;
-  if (!OnCreate) return;
-  try {
-    OnCreate(this);
-  } catch (const std::exception& e) {
-    if (Application) Application->HandleException(&e);
-  } catch (...) {
-    if (Application) Application->HandleException(nullptr);
-  }
+  if (OnCreate) GuardBoundary([this] { OnCreate(this); });
 }
 
 void TForm::BeforeDestruction() {
   if (Destroying()) return;
-  if (OnDestroy) {
-    try {
-      OnDestroy(this);
-    } catch (const std::exception& e) {
-      if (Application) Application->HandleException(&e);
-    } catch (...) {
-      if (Application) Application->HandleException(nullptr);
-    }
-  }
+  if (OnDestroy) GuardBoundary([this] { OnDestroy(this); });
   TWinControl::BeforeDestruction();
 }
 
@@ -226,6 +250,7 @@ void TForm::CreatedWnd() {
   GetClientRect(FHandle, &c);
   FLastClientW = c.right;
   FLastClientH = c.bottom;
+  MeasureWorkspaceOffset();
   // The window may have landed on a monitor of another DPI than the one we guessed.
   int dpi = DpiForWindow(FHandle);
   if (dpi != FCurrentPPI && !Loading()) ScaleForPPI(dpi);
@@ -258,10 +283,22 @@ RECT TForm::OuterRect() const {
   if (IsIconic(FHandle)) {
     WINDOWPLACEMENT wp{};
     wp.length = sizeof wp;
-    if (GetWindowPlacement(FHandle, &wp)) return wp.rcNormalPosition;
+    if (GetWindowPlacement(FHandle, &wp)) {
+      OffsetRect(&wp.rcNormalPosition, FWorkspaceOffset.x, FWorkspaceOffset.y);
+      return wp.rcNormalPosition;
+    }
   }
   GetWindowRect(FHandle, &r);
   return r;
+}
+
+void TForm::MeasureWorkspaceOffset() {
+  if (!FHandle || IsIconic(FHandle) || IsZoomed(FHandle)) return;
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof wp;
+  RECT r{};
+  if (!GetWindowPlacement(FHandle, &wp) || !GetWindowRect(FHandle, &r)) return;
+  FWorkspaceOffset = POINT{r.left - wp.rcNormalPosition.left, r.top - wp.rcNormalPosition.top};
 }
 
 SIZE TForm::ClientSize() const {
@@ -306,6 +343,7 @@ void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   if (IsIconic(FHandle) && GetWindowPlacement(FHandle, &wp)) {
     // Minimised, the bounds are those it comes back to; it stays minimised.
     wp.rcNormalPosition = RECT{ALeft, ATop, ALeft + AWidth, ATop + AHeight};
+    OffsetRect(&wp.rcNormalPosition, -FWorkspaceOffset.x, -FWorkspaceOffset.y);
     SetWindowPlacement(FHandle, &wp);
     return;
   }
@@ -393,7 +431,11 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
         return 0;  // nothing of this object may be touched any more
       }
       break;
+    case WM_MOVE:
+      MeasureWorkspaceOffset();
+      break;
     case WM_SIZE:
+      MeasureWorkspaceOffset();
       if (wParam != SIZE_MINIMIZED) {
         int w = LOWORD(lParam), h = HIWORD(lParam);
         if (!FScaling) AlignControls(w - FLastClientW, h - FLastClientH);
@@ -435,8 +477,9 @@ HCURSOR TScreen::CursorHandle() const {
 
 void TScreen::SetCursor(TCursor Value) {
   FCursor = Value;
-  // Shown now: a long job holds the thread, so no WM_SETCURSOR would come to show it.
   HCURSOR h = CursorHandle();
+  SetOverrideCursor(h);
+  // Shown now: a long job holds the thread, so no WM_SETCURSOR would come to show it.
   ::SetCursor(h ? h : LoadCursorW(nullptr, IDC_ARROW));
 }
 
@@ -459,15 +502,7 @@ void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
 }
 
 void TApplication::Run() {
-  if (FMainForm) {
-    try {
-      FMainForm->Show();
-    } catch (const std::exception& e) {
-      HandleException(&e);
-    } catch (...) {
-      HandleException(nullptr);
-    }
-  }
+  if (FMainForm) GuardBoundary([this] { FMainForm->Show(); });
   MSG msg;
   while (!FTerminated) {
     FIdle = true;  // messages sent to us now find nothing of ours on the stack
@@ -507,15 +542,21 @@ void TApplication::HandleException(const std::exception* E) {
     OnException(E);
     return;
   }
-  std::wstring text = L"Unexpected error";
-  if (E && E->what() && *E->what()) {
-    std::string w = E->what();
-    text.assign(w.begin(), w.end());
-  }
-  ShowMessage(text);
+  ShowMessage(ExceptionText(E, L"Unexpected error"));
+}
+
+void ShowMessage(const std::wstring& Msg) {
+  // The owner is disabled while the box is up, so the window takes no input meanwhile.
+  HWND owner = GetActiveWindow();
+  if (!owner && Application && Application->MainForm() && Application->MainForm()->HandleAllocated())
+    owner = Application->MainForm()->Handle();
+  ShowMessage(Msg, owner, Application ? Application->Title() : std::wstring());
 }
 
 void GuiInitialize() {
+  SetBoundaryHandler([](const std::exception* E) {
+    if (Application) Application->HandleException(E);
+  });
   if (!Application) {
     Application = new TApplication(nullptr);
     Application->Initialize();
@@ -524,6 +565,7 @@ void GuiInitialize() {
 }
 
 void GuiFinalize() {
+  SetBoundaryHandler(nullptr);
   TComponent::Free(Application);
   Application = nullptr;
   TComponent::Free(Screen);

@@ -21,6 +21,10 @@ int SystemDpi();
 // Makes this process per-monitor DPI aware when the manifest did not (tests); harmless twice.
 void EnablePerMonitorDpiAwareness();
 
+// R itself when some monitor's work area shows part of it; otherwise R with its size kept,
+// moved inside the nearest monitor's work area (to its top-left when it is larger).
+RECT RectOnAWorkArea(const RECT& R);
+
 // A top-level window. A subclass builds its controls in its constructor between
 // BeginLoading() and EndLoading(), at 96 dpi; Loaded scales them to the screen's DPI. Forms
 // are made with CreateForm (or Application->CreateForm), which runs OnCreate once the
@@ -67,7 +71,7 @@ class TForm : public TWinControl {
   void Close();
 
   // The form's tool-tip control (created with the window).
-  HWND ToolTipHandle() const { return FToolTip; }
+  HWND ToolTipHandle() const override { return FToolTip; }
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;
@@ -92,6 +96,10 @@ class TForm : public TWinControl {
   // is minimised. Only with a window.
   RECT OuterRect() const;
   SIZE ClientSize() const;
+  // A window placement gives a normal window's rectangle in workspace coordinates, which
+  // leave out a task bar on the left or top; remembered while the window is normal, when
+  // both rectangles can be read, so that a minimised window's placement converts too.
+  void MeasureWorkspaceOffset();
 
   TFormBorderStyle FBorderStyle = bsSizeable;
   TPosition FPosition = poDesigned;
@@ -105,6 +113,7 @@ class TForm : public TWinControl {
   HFONT FOwnFont = nullptr;
   HWND FToolTip = nullptr;
   int FLastClientW = 0, FLastClientH = 0;
+  POINT FWorkspaceOffset{0, 0};  // screen minus workspace coordinates
   bool FScaling = false;
   bool FCreated = false;
 };
@@ -134,6 +143,11 @@ class TScreen : public TComponent {
  private:
   TCursor FCursor = crDefault;
 };
+
+// The modal message dialog, captioned with the application's title. Its owner is the active
+// window of this thread (else the main form), which stays disabled while it is up. Returns
+// when the user dismisses it.
+void ShowMessage(const std::wstring& Msg);
 
 // The application: title, main form, message loop.
 class TApplication : public TComponent {

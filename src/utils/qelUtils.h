@@ -27,8 +27,8 @@ void KeepAlive();
 using TDwmEnableComposition = long(QEL_STDCALL*)(unsigned int);
 using TDwmIsCompositionEnabled = long(QEL_STDCALL*)(int*);
 using TGetTickCount64 = unsigned long long(QEL_STDCALL*)();
-extern TDwmEnableComposition DwmEnableComposition;
-extern TDwmIsCompositionEnabled DwmIsCompositionEnabled;
+extern TDwmEnableComposition DwmEnableCompositionEntry;
+extern TDwmIsCompositionEnabled DwmIsCompositionEnabledEntry;
 extern TGetTickCount64 GetTickCount64Entry;
 
 // Module start-up and shut-down; the program runs them once, in its explicit start-up order.

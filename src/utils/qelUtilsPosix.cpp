@@ -5,8 +5,8 @@
 #include "qelUtils.h"
 #include "qelUtilsPlatform.h"
 
-TDwmEnableComposition DwmEnableComposition = nullptr;
-TDwmIsCompositionEnabled DwmIsCompositionEnabled = nullptr;
+TDwmEnableComposition DwmEnableCompositionEntry = nullptr;
+TDwmIsCompositionEnabled DwmIsCompositionEnabledEntry = nullptr;
 TGetTickCount64 GetTickCount64Entry = nullptr;
 
 void qelUtilsInitialize() {}

@@ -5,8 +5,8 @@
 #include "qelUtils.h"
 #include "qelUtilsPlatform.h"
 
-TDwmEnableComposition DwmEnableComposition = nullptr;
-TDwmIsCompositionEnabled DwmIsCompositionEnabled = nullptr;
+TDwmEnableComposition DwmEnableCompositionEntry = nullptr;
+TDwmIsCompositionEnabled DwmIsCompositionEnabledEntry = nullptr;
 TGetTickCount64 GetTickCount64Entry = nullptr;
 
 namespace {
@@ -24,8 +24,8 @@ T Bind(HMODULE library, const char* name) {
 void qelUtilsInitialize() {
   gDwmLibrary = LoadLibraryW(L"DWMAPI.dll");
   if (gDwmLibrary) {
-    DwmEnableComposition = Bind<TDwmEnableComposition>(gDwmLibrary, "DwmEnableComposition");
-    DwmIsCompositionEnabled = Bind<TDwmIsCompositionEnabled>(gDwmLibrary, "DwmIsCompositionEnabled");
+    DwmEnableCompositionEntry = Bind<TDwmEnableComposition>(gDwmLibrary, "DwmEnableComposition");
+    DwmIsCompositionEnabledEntry = Bind<TDwmIsCompositionEnabled>(gDwmLibrary, "DwmIsCompositionEnabled");
   }
   gKernelLibrary = LoadLibraryW(L"kernel32.dll");
   if (!gKernelLibrary) return;

@@ -396,35 +396,56 @@ TEST_F(Gui, SubclassShapesItsWindowAndGoesBeforeItsParent) {
   EXPECT_TRUE(early->ParentAliveAtDestroy);
 }
 
+// Waits on a thread of its own for the message box captioned with the title, reads it and
+// presses OK.
+struct TMessageBoxWatcher {
+  explicit TMessageBoxWatcher(HWND Main)
+      : Thread([this, Main] {
+          for (int i = 0; i < 200; ++i) {
+            HWND box = FindWindowW(L"#32770", L"GuiTitle");
+            if (box) {
+              Found = true;
+              MainDisabled = !IsWindowEnabled(Main);
+              wchar_t buf[256] = {};
+              GetDlgItemTextW(box, 0xFFFF, buf, 256);  // the static text of a message box
+              Text = buf;
+              HasIcon = GetDlgItem(box, 0x14) != nullptr && IsWindowVisible(GetDlgItem(box, 0x14));
+              PostMessageW(box, WM_COMMAND, IDOK, 0);
+              return;
+            }
+            Sleep(25);
+          }
+        }) {}
+  void Join() { Thread.join(); }
+  std::atomic<bool> Found{false}, MainDisabled{false}, HasIcon{true};
+  std::wstring Text;
+  std::thread Thread;  // last: it starts once the rest exists
+};
+
 TEST_F(Gui, MessageBoxIsCaptionedWithTheTitleHasNoIconAndDisablesTheForm) {
   auto* f = CreateForm<TTestForm>(Application);
   f->Show();
   HWND main = f->Handle();
-  std::atomic<bool> found{false}, mainDisabled{false}, hasIcon{true};
-  std::wstring text;
-  std::thread watcher([&] {
-    for (int i = 0; i < 200; ++i) {
-      HWND box = FindWindowW(L"#32770", L"GuiTitle");
-      if (box) {
-        found = true;
-        mainDisabled = !IsWindowEnabled(main);
-        wchar_t buf[256] = {};
-        GetDlgItemTextW(box, 0xFFFF, buf, 256);
-        text = buf;
-        hasIcon = GetDlgItem(box, 0x14) != nullptr && IsWindowVisible(GetDlgItem(box, 0x14));
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        return;
-      }
-      Sleep(25);
-    }
-  });
+  TMessageBoxWatcher box(main);
   ShowMessage(L"Production of 48-bit TIF  complete!");
-  watcher.join();
-  EXPECT_TRUE(found);
-  EXPECT_TRUE(mainDisabled);
-  EXPECT_FALSE(hasIcon);
-  EXPECT_EQ(text, L"Production of 48-bit TIF  complete!");
+  box.Join();
+  EXPECT_TRUE(box.Found);
+  EXPECT_TRUE(box.MainDisabled);
+  EXPECT_FALSE(box.HasIcon);
+  EXPECT_EQ(box.Text, L"Production of 48-bit TIF  complete!");
   EXPECT_TRUE(IsWindowEnabled(main));
+}
+
+TEST_F(Gui, AnErrorInAHandlerReachesTheUserWithItsTextIntact) {
+  Application->OnException = nullptr;  // the application's own report: a message box
+  auto* f = CreateForm<TTestForm>(Application);
+  f->Show();
+  f->Button->OnClick = [](TObject*) { throw std::runtime_error("Datei \xC3\xA4\xE2\x82\xAC fehlt"); };
+  TMessageBoxWatcher box(f->Handle());
+  SendMessageW(f->Button->Handle(), BM_CLICK, 0, 0);
+  box.Join();
+  EXPECT_TRUE(box.Found);
+  EXPECT_EQ(box.Text, L"Datei \u00E4\u20AC fehlt") << "UTF-8, not widened byte by byte";
 }
 
 TEST_F(Gui, MinimisedFormStillAnswersItsNormalPlacement) {
