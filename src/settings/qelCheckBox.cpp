@@ -1,7 +1,5 @@
 #include "qelCheckBox.h"
 
-#include <utility>
-
 TqelCheckBox::TqelCheckBox(TComponent* AOwner) : TCheckBox(AOwner) {}
 
 TqelCheckBox::~TqelCheckBox() {
@@ -19,13 +17,5 @@ void TqelCheckBox::Loaded() {
   if (DesignMode() || FSavedChecked) return;
   if (FNamedAs.empty()) FNamedAs = Name();
   FSavedChecked = TRegistryBoolean::CreateValue(FNamedAs, Checked());
-  TNotifyEvent saved = std::move(OnClick);
-  OnClick = nullptr;
-  try {
-    SetChecked(FSavedChecked->Value());
-  } catch (...) {
-    OnClick = std::move(saved);
-    throw;
-  }
-  OnClick = std::move(saved);
+  WithEventCleared(OnClick, [this] { SetChecked(FSavedChecked->Value()); });
 }

@@ -1,7 +1,5 @@
 #include "qelRadioGroup.h"
 
-#include <utility>
-
 TqelRadioGroup::TqelRadioGroup(TComponent* AOwner) : TRadioGroup(AOwner) {}
 
 TqelRadioGroup::~TqelRadioGroup() {
@@ -20,15 +18,7 @@ void TqelRadioGroup::Loaded() {
   if (DesignMode() || FSavedIndex) return;
   if (FNamedAs.empty()) FNamedAs = Name();
   FSavedIndex = TRegistryInteger::CreateValue(FNamedAs, ItemIndex());
-  TNotifyEvent saved = std::move(OnClick);
-  OnClick = nullptr;
-  try {
-    SetItemIndex(FSavedIndex->Value());
-  } catch (...) {
-    OnClick = std::move(saved);
-    throw;
-  }
-  OnClick = std::move(saved);
+  WithEventCleared(OnClick, [this] { SetItemIndex(FSavedIndex->Value()); });
 }
 
 void TqelRadioGroup::SaveSettings() {

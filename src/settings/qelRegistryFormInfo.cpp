@@ -75,6 +75,17 @@ void TRegistryFormInfo::Flush() {
 void TRegistryFormInfo::GetSavedLocationOnly() {
   FOwner->SetLeft(FWindowLeft->Value());
   FOwner->SetTop(FWindowTop->Value());
+  KeepReachable();
+}
+
+void TRegistryFormInfo::KeepReachable() {
+  // A monitor removed or the resolution lowered since the window was stored: where it was may
+  // be on no screen at all, and the user could never reach it there.
+  const RECT stored{FOwner->Left(), FOwner->Top(), FOwner->Left() + FOwner->Width(),
+                    FOwner->Top() + FOwner->Height()};
+  const RECT shown = RectOnAWorkArea(stored);
+  if (shown.left != stored.left || shown.top != stored.top)
+    FOwner->SetBounds(shown.left, shown.top, FOwner->Width(), FOwner->Height());
 }
 
 void TRegistryFormInfo::GetSavedPosition() {
@@ -83,6 +94,7 @@ void TRegistryFormInfo::GetSavedPosition() {
   FOwner->SetTop(FWindowTop->Value());
   FOwner->SetClientWidth(FClientWidth->Value());
   FOwner->SetClientHeight(FClientHeight->Value());
+  KeepReachable();
 }
 
 void TRegistryFormInfo::GetSavedSizeOnly() {

@@ -11,10 +11,10 @@ namespace {
 const wchar_t kDefaultVendor[] = L"Korvane";
 const wchar_t kVeldamapVendor[] = L"Mireton";
 
-// STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS: enough to see the key.
-constexpr REGSAM kExistenceAccess = 0x20009;
-// KEY_READ | KEY_WRITE, for deleting a value.
-constexpr REGSAM kDeleteAccess = 0x2001F;
+// Enough to see the key.
+constexpr REGSAM kExistenceAccess = STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+// For deleting a value.
+constexpr REGSAM kDeleteAccess = KEY_READ | KEY_WRITE;
 
 // The registry wants the path relative to the hive.
 std::wstring RelativeKeyPath(const std::wstring& path) {
@@ -104,9 +104,10 @@ bool TRegistryVariable::ReadDword(DWORD& value) const {
     qelRegistry::TRegKey probe;
     if (!probe.Open(FRootKey, path, kExistenceAccess)) return false;
   }
-  // The read goes through a full-access open: a key the user may only read yields defaults.
+  // Opened as for writing, as it always was; a key the user may only read (the machine-wide
+  // key without administrator rights) is read with read access instead.
   qelRegistry::TRegKey key;
-  key.Open(FRootKey, path, KEY_ALL_ACCESS);
+  if (!key.Open(FRootKey, path, KEY_ALL_ACCESS)) key.Open(FRootKey, path, KEY_READ);
   return key.QueryDword(FKeyName, value);
 }
 
@@ -115,45 +116,3 @@ void TRegistryVariable::WriteDword(DWORD value) const {
   if (key.Create(FRootKey, RelativeKeyPath(FProfilePath), KEY_ALL_ACCESS))
     key.SetDword(FKeyName, value);
 }
-
-// ---------------------------------------------------------------------------------------
-
-TRegistryBoolean::TRegistryBoolean(const std::wstring& name, bool value)
-    : TRegistryVariable(name), FValue(value) {
-  DWORD stored = 0;
-  if (ReadDword(stored)) FValue = stored != 0;
-}
-
-std::unique_ptr<TRegistryBoolean> TRegistryBoolean::CreateValue(const std::wstring& name,
-                                                                bool value) {
-  return std::make_unique<TRegistryBoolean>(name, value);
-}
-
-TRegistryBoolean::~TRegistryBoolean() {
-  try {
-    Flush();
-  } catch (...) {
-  }
-}
-
-void TRegistryBoolean::Flush() { WriteDword(FValue ? 1 : 0); }
-
-TRegistryInteger::TRegistryInteger(const std::wstring& name, int32_t value)
-    : TRegistryVariable(name), FValue(value) {
-  DWORD stored = 0;
-  if (ReadDword(stored)) FValue = static_cast<int32_t>(stored);
-}
-
-std::unique_ptr<TRegistryInteger> TRegistryInteger::CreateValue(const std::wstring& name,
-                                                                int32_t value) {
-  return std::make_unique<TRegistryInteger>(name, value);
-}
-
-TRegistryInteger::~TRegistryInteger() {
-  try {
-    Flush();
-  } catch (...) {
-  }
-}
-
-void TRegistryInteger::Flush() { WriteDword(static_cast<DWORD>(FValue)); }

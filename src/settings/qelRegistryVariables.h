@@ -72,35 +72,51 @@ class TRegistryVariable : public TObject {
   HKEY FRootKey;
 };
 
-class TRegistryBoolean : public TRegistryVariable {
+// A value of type T stored as one REG_DWORD: T's conversions are DwordOf and FromDword below.
+// Self is the class that derives from it, so that CreateValue makes one of those.
+template <class Self, class T>
+class TRegistryValueOf : public TRegistryVariable {
  public:
-  // Starts from the default and reads the stored value: any non-zero DWORD is true.
-  TRegistryBoolean(const std::wstring& name, bool value);
-  static std::unique_ptr<TRegistryBoolean> CreateValue(const std::wstring& name, bool value);
-  // Writes the value (0 or 1), then the base deletes it if DeletePending is set.
-  ~TRegistryBoolean() override;
+  // Starts from the default and reads the stored value.
+  TRegistryValueOf(const std::wstring& name, T value) : TRegistryVariable(name), FValue(value) {
+    DWORD stored = 0;
+    if (ReadDword(stored)) FValue = FromDword(stored, T());
+  }
+  static std::unique_ptr<Self> CreateValue(const std::wstring& name, T value) {
+    return std::make_unique<Self>(name, value);
+  }
+  // Writes the value, then the base deletes it if DeletePending is set.
+  ~TRegistryValueOf() override {
+    try {
+      Flush();
+    } catch (...) {
+    }
+  }
 
-  void Flush() override;
-  bool Value() const { return FValue; }
-  void SetValue(bool value) { FValue = value; }
+  void Flush() override { WriteDword(DwordOf(FValue)); }
+  T Value() const { return FValue; }
+  void SetValue(T value) { FValue = value; }
 
  private:
-  bool FValue;
+  // The second argument only picks the type.
+  static bool FromDword(DWORD stored, bool) { return stored != 0; }
+  static int32_t FromDword(DWORD stored, int32_t) { return static_cast<int32_t>(stored); }
+  static DWORD DwordOf(bool value) { return value ? 1 : 0; }
+  static DWORD DwordOf(int32_t value) { return static_cast<DWORD>(value); }
+
+  T FValue;
 };
 
-class TRegistryInteger : public TRegistryVariable {
+// Any non-zero DWORD reads as true; written as 0 or 1.
+class TRegistryBoolean : public TRegistryValueOf<TRegistryBoolean, bool> {
  public:
-  // Starts from the default and reads the stored value as a signed 32-bit number.
-  TRegistryInteger(const std::wstring& name, int32_t value);
-  static std::unique_ptr<TRegistryInteger> CreateValue(const std::wstring& name, int32_t value);
-  ~TRegistryInteger() override;
+  using TRegistryValueOf::TRegistryValueOf;
+};
 
-  void Flush() override;
-  int32_t Value() const { return FValue; }
-  void SetValue(int32_t value) { FValue = value; }
-
- private:
-  int32_t FValue;
+// A signed 32-bit number, written as its two's-complement DWORD.
+class TRegistryInteger : public TRegistryValueOf<TRegistryInteger, int32_t> {
+ public:
+  using TRegistryValueOf::TRegistryValueOf;
 };
 
 // Remembers a window's state, position and size in seven integer values, read when the
@@ -117,9 +133,11 @@ class TRegistryFormInfo : public TObject {
 
   // Captures the window and writes the seven values now.
   void Flush();
-  // Moves the window to the stored left and top; no check against the screen.
+  // Moves the window to the stored left and top, or, when no monitor's work area would show
+  // any of it there, onto the nearest monitor's work area, its size kept.
   void GetSavedLocationOnly();
-  // Applies the stored state, left, top, client width and client height.
+  // Applies the stored state, left, top, client width and client height; kept reachable as
+  // above.
   void GetSavedPosition();
   // Applies the stored client width and client height.
   void GetSavedSizeOnly();
@@ -130,6 +148,7 @@ class TRegistryFormInfo : public TObject {
  private:
   void CreateValues(const std::wstring& prefix);
   void Capture();
+  void KeepReachable();
 
   TForm* FOwner;
   std::unique_ptr<TRegistryInteger> FClientHeight;

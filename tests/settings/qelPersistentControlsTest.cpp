@@ -99,14 +99,14 @@ TEST_F(Settings, ReleaseStoresThePlacementOfThatMomentInOrder) {
   EXPECT_LT(clientWidth, 330);  // client and outer sizes really are different properties
   TComponent::Free(form);
 
-  // The next run comes back there, wherever it was placed first; no screen check.
+  // The next run comes back there, wherever it was placed first.
   TForm* next = NewWindow(20, 30);
   const int width = next->Width();
-  Store(L"FormLeft", 5000);
+  Store(L"FormLeft", 500);
   {
     TRegistryFormInfo again(next);
     again.GetSavedLocationOnly();
-    EXPECT_EQ(next->Left(), 5000);
+    EXPECT_EQ(next->Left(), 500);
     EXPECT_EQ(next->Top(), 200);
     EXPECT_EQ(next->Width(), width) << "only the location is restored";
   }
@@ -164,6 +164,82 @@ TEST_F(Settings, AWindowClosedMinimisedIsStoredWithItsNormalPlacement) {
   EXPECT_EQ(Stored(L"FormClientWidth"), uint32_t(clientWidth));
   EXPECT_EQ(Stored(L"FormClientHeight"), uint32_t(clientHeight));
   TComponent::Free(form);
+}
+
+// A task bar on the left and at the top: the primary monitor's work area, set for the test
+// and put back afterwards.
+class TaskBarLeftAndTop {
+ public:
+  TaskBarLeftAndTop() {
+    GetWindowRect(GetDesktopWindow(), &FScreen);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &FOld, 0);
+    RECT area{FScreen.left + 100, FScreen.top + 50, FScreen.right, FScreen.bottom};
+    FSet = SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, 0);
+  }
+  ~TaskBarLeftAndTop() { SystemParametersInfoW(SPI_SETWORKAREA, 0, &FOld, 0); }
+  bool Set() const { return FSet != FALSE; }
+  const RECT& Screen() const { return FScreen; }
+
+ private:
+  RECT FScreen{}, FOld{};
+  BOOL FSet = FALSE;
+};
+
+TEST_F(Settings, AStoredPlacementNoWorkAreaShowsComesBackOntoTheNearestOne) {
+  TaskBarLeftAndTop taskBar;
+  ASSERT_TRUE(taskBar.Set());
+  const RECT& screen = taskBar.Screen();
+  TForm* form = NewWindow(200, 200);
+  const int width = form->Width(), height = form->Height();
+  struct Case {
+    int left, top, wantLeft, wantTop;
+  };
+  const Case cases[] = {
+      // a monitor removed on the right, or a lower resolution
+      {screen.right + 500, screen.bottom + 400, screen.right - width, screen.bottom - height},
+      {-5000, -4000, 100, 50},
+      // on the monitor, but wholly under the task bar
+      {100 - width - 10, 300, 100, 300},
+      // partly shown: left where it was
+      {screen.right - 40, 300, screen.right - 40, 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "stored at " << c.left << ", " << c.top);
+    Store(L"FormLeft", static_cast<uint32_t>(c.left));
+    Store(L"FormTop", static_cast<uint32_t>(c.top));
+    TRegistryFormInfo info(form);
+    info.GetSavedLocationOnly();
+    EXPECT_EQ(form->Left(), c.wantLeft);
+    EXPECT_EQ(form->Top(), c.wantTop);
+    EXPECT_EQ(form->Width(), width) << "the size is kept";
+    EXPECT_EQ(form->Height(), height);
+  }
+  TComponent::Free(form);
+}
+
+TEST_F(Settings, ClosingMinimisedWithATaskBarOnTheLeftNeverWalksTheWindow) {
+  TaskBarLeftAndTop taskBar;
+  ASSERT_TRUE(taskBar.Set());
+  Store(L"FormLeft", 300);
+  Store(L"FormTop", 200);
+  for (int run = 1; run <= 3; ++run) {
+    SCOPED_TRACE(testing::Message() << "run " << run);
+    TForm* form = NewWindow(20, 20);
+    form->Show();
+    auto info = std::make_unique<TRegistryFormInfo>(form);
+    info->GetSavedLocationOnly();
+    form->SetWindowState(wsMinimized);
+    ASSERT_TRUE(IsIconic(form->Handle()));
+    info.reset();
+    EXPECT_EQ(Stored(L"FormLeft"), 300u) << "stored in screen coordinates";
+    EXPECT_EQ(Stored(L"FormTop"), 200u);
+    form->SetWindowState(wsNormal);
+    RECT shown{};
+    GetWindowRect(form->Handle(), &shown);
+    EXPECT_EQ(shown.left, 300) << "restored where it was";
+    EXPECT_EQ(shown.top, 200);
+    TComponent::Free(form);
+  }
 }
 
 TEST_F(Settings, StoredStateUsesItsLowByte) {
