@@ -89,8 +89,7 @@ TFormBandweave::TFormBandweave(TComponent* AOwner) : TForm(AOwner) {
   DropFileTarget->SetName(L"DropFileTarget");
   DropFileTarget->SetDragTypes(TDragTypes{dtCopy});
   DropFileTarget->SetOnDrop([this](TObject* s, TShiftState st, TPoint p, int32_t& e) { DropFileTargetDrop(s, st, p, e); });
-  DropFileTarget->SetWinTarget(nullptr);
-  DropFileTarget->SetOptimizedMove(true);
+  // No separate target window, and optimised moves: the component's own settings.
 #endif
   // Loaded: the layout scales to the screen, the two settings controls read their stored
   // state, and applying the stored selection makes the window.

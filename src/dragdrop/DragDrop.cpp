@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 #include <type_traits>
 
 std::string DragDropFormat(const char* Fmt, ...) {
@@ -12,6 +13,11 @@ std::string DragDropFormat(const char* Fmt, ...) {
   std::vsnprintf(buffer, sizeof buffer, Fmt, args);
   va_end(args);
   return buffer;
+}
+
+CLIPFORMAT RegisteredClipboardFormat(CLIPFORMAT& Cache, const wchar_t* Name) {
+  if (!Cache) Cache = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(Name));
+  return Cache;
 }
 
 namespace {
@@ -56,7 +62,8 @@ void TClipboardFormatClassInfo::MapDataFormat(TDataFormatClass DataFormatClass, 
 }
 
 void TClipboardFormatClassInfo::MapDataFormat(TDataFormatClass DataFormatClass) const {
-  MapDataFormat(DataFormatClass, 2147483647, ccWriteToDataFormat);
+  // Without a priority a mapping goes last.
+  MapDataFormat(DataFormatClass, std::numeric_limits<int32_t>::max(), ccWriteToDataFormat);
 }
 
 void TDataFormatClassInfo::RegisterDataFormat() const {
@@ -119,7 +126,6 @@ void TClipboardFormat::CreateWithMedia(DWORD Media) {
 void TClipboardFormat::CreateFromFormatEtc(const FORMATETC& AFormatEtc) { FFormatEtc = AFormatEtc; }
 
 bool TClipboardFormat::ReadMedium(IDataObject*, const STGMEDIUM&) { return false; }
-bool TClipboardFormat::WriteMedium(const FORMATETC&, STGMEDIUM&) { return false; }
 
 CLIPFORMAT TClipboardFormat::GetClipboardFormat() {
   throw EDragDropError(
@@ -138,26 +144,24 @@ void TClipboardFormat::PutClipboardFormatName(const std::wstring&) {
   throw EDragDropError(DragDropFormat("%s.ClipboardFormat is read-only", ClassName()));
 }
 
-DWORD TClipboardFormat::QueryMedia(IDataObject* ADataObject) {
+DWORD TClipboardFormat::AskMedia(IDataObject* ADataObject, bool FirstOnly) const {
+  // One question per medium, lowest bit first.
   FORMATETC f = FFormatEtc;
   DWORD result = 0;
   for (DWORD m = 1; m != 0 && m <= FFormatEtc.tymed; m <<= 1) {
     if (!(FFormatEtc.tymed & m)) continue;
     f.tymed = m;
-    if (SUCCEEDED(ADataObject->QueryGetData(&f))) result |= m;
+    if (SUCCEEDED(ADataObject->QueryGetData(&f))) {
+      result |= m;
+      if (FirstOnly) break;
+    }
   }
   return result;
 }
 
-bool TClipboardFormat::HasValidFormats(IDataObject* ADataObject) {
-  FORMATETC f = FFormatEtc;
-  for (DWORD m = 1; m != 0 && m <= FFormatEtc.tymed; m <<= 1) {
-    if (!(FFormatEtc.tymed & m)) continue;
-    f.tymed = m;
-    if (SUCCEEDED(ADataObject->QueryGetData(&f))) return true;
-  }
-  return false;
-}
+DWORD TClipboardFormat::QueryMedia(IDataObject* ADataObject) { return AskMedia(ADataObject, false); }
+
+bool TClipboardFormat::HasValidFormats(IDataObject* ADataObject) { return AskMedia(ADataObject, true) != 0; }
 
 bool TClipboardFormat::AcceptFormat(const FORMATETC& AFormatEtc) {
   return AFormatEtc.cfFormat == FFormatEtc.cfFormat && AFormatEtc.ptd == nullptr &&

@@ -32,6 +32,10 @@ class EDragDropError : public std::logic_error {
 // printf-style message for the errors above.
 std::string DragDropFormat(const char* Fmt, ...);
 
+// The id of the clipboard format registered under Name, asked of the system once and kept in
+// Cache (one per format); 0, a registration that failed, is asked again next time.
+CLIPFORMAT RegisteredClipboardFormat(CLIPFORMAT& Cache, const wchar_t* Name);
+
 // Sets: each member is its own bit.
 enum TDataDirection : uint8_t { ddRead = 1, ddWrite = 2 };
 using TDataDirections = uint8_t;
@@ -153,7 +157,6 @@ class TClipboardFormat : public TObject {
   static TDataDirections DataDirection() { return ddRead; }
 
   virtual bool ReadMedium(IDataObject* ADataObject, const STGMEDIUM& AMedium);
-  virtual bool WriteMedium(const FORMATETC& FormatEtcIn, STGMEDIUM& AMedium);
   virtual CLIPFORMAT GetClipboardFormat();
   virtual void PutClipboardFormat(CLIPFORMAT Value);
   virtual std::wstring FetchClipboardFormatName();
@@ -181,6 +184,8 @@ class TClipboardFormat : public TObject {
   // constructor, where GetClipboardFormat already answers for it.
   void CreateWithMedia(DWORD Media);
   void CreateFromFormatEtc(const FORMATETC& AFormatEtc);
+  // The media the data object says it can deliver, all of them or only the first that it can.
+  DWORD AskMedia(IDataObject* ADataObject, bool FirstOnly) const;
 
   TCustomDataFormat* FDataFormat = nullptr;  // the data format whose list holds this one
   FORMATETC FFormatEtc;

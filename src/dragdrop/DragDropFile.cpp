@@ -1,194 +1,13 @@
 #include "DragDropFile.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <typeinfo>
-
 #include "DragDropPIDL.h"
 #include "DropParsers.h"
 
 namespace {
 
-std::string TypeName(const TObject* Object) {
-  if (!Object) return "nil";
-  const char* mangled = typeid(*Object).name();
-  int status = 0;
-  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string name = status == 0 && plain ? plain : mangled;
-  std::free(plain);
-  return name;
-}
-
-[[noreturn]] void ListIndexError(int Index) {
-  throw std::out_of_range(DragDropFormat("List index out of bounds (%d)", Index));
-}
-
-// The id of a registered format, asked for once; 0 (a failed registration) is asked again.
-CLIPFORMAT RegisteredFormat(CLIPFORMAT& Cache, const wchar_t* Name) {
-  if (!Cache) Cache = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(Name));
-  return Cache;
-}
-
 std::wstring ToWide(const std::u16string& S) { return std::wstring(S.begin(), S.end()); }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-
-const std::wstring& TStringList::operator[](int Index) const {
-  if (Index < 0 || Index >= Count()) ListIndexError(Index);
-  return FItems[static_cast<size_t>(Index)];
-}
-
-std::wstring& TStringList::operator[](int Index) {
-  if (Index < 0 || Index >= Count()) ListIndexError(Index);
-  return FItems[static_cast<size_t>(Index)];
-}
-
-void TStringList::Insert(int Index, const std::wstring& S) {
-  if (Index < 0 || Index > Count()) ListIndexError(Index);
-  FItems.insert(FItems.begin() + Index, S);
-}
-
-void TStringList::Delete(int Index) {
-  if (Index < 0 || Index >= Count()) ListIndexError(Index);
-  FItems.erase(FItems.begin() + Index);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-bool TUnicodeStrings::AssignTo(TObject* Dest) {
-  if (auto* list = dynamic_cast<TStringList*>(Dest)) {
-    list->Clear();
-    for (int i = 0; i < Count(); ++i) list->Add(Get(i));
-    return true;
-  }
-  return false;
-}
-
-void TUnicodeStrings::Assign(TObject* Source) {
-  if (Source == this) return;
-  const auto* strings = dynamic_cast<const TUnicodeStrings*>(Source);
-  const auto* list = dynamic_cast<const TStringList*>(Source);
-  if (strings || list) {
-    BeginUpdate();
-    try {
-      Clear();
-      const int n = strings ? strings->Count() : list->Count();
-      WriteCapacity(n);
-      for (int i = 0; i < n; ++i) Add(strings ? strings->Get(i) : (*list)[i]);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
-    return;
-  }
-  throw EDragDropError(
-      DragDropFormat("Cannot assign a %s to a %s", TypeName(Source).c_str(), TypeName(this).c_str()));
-}
-
-void TUnicodeStrings::NoteChanged() {
-  if (FUpdateCount == 0 && OnChange) OnChange(this);
-}
-
-void TUnicodeStrings::NoteChanging() {
-  if (FUpdateCount == 0 && OnChanging) OnChanging(this);
-}
-
-int TUnicodeStrings::Add(const std::wstring& S) {
-  const int index = Count();
-  Insert(index, S);
-  return index;
-}
-
-int TUnicodeStrings::IndexOf(const std::wstring& S) const {
-  for (int i = Count() - 1; i >= 0; --i)
-    if (Get(i) == S) return i;
-  return -1;
-}
-
-void TUnicodeStrings::Exchange(int Index1, int Index2) {
-  const std::wstring a = Get(Index1);
-  const std::wstring b = Get(Index2);
-  BeginUpdate();
-  Put(Index1, b);
-  Put(Index2, a);
-  EndUpdate();
-}
-
-void TUnicodeStrings::Move(int CurIndex, int NewIndex) {
-  if (CurIndex == NewIndex) return;
-  const std::wstring s = Get(CurIndex);
-  BeginUpdate();
-  Delete(CurIndex);
-  Insert(NewIndex, s);
-  EndUpdate();
-}
-
-void TUnicodeStrings::BeginUpdate() {
-  if (FUpdateCount == 0 && OnChanging) OnChanging(this);
-  ++FUpdateCount;
-}
-
-void TUnicodeStrings::EndUpdate() {
-  if (FUpdateCount > 0 && --FUpdateCount == 0 && OnChange) OnChange(this);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-void TUnicodeStringList::CheckIndex(int Index, int Limit) const {
-  if (Index < 0 || Index > Limit) ListIndexError(Index);
-}
-
-void TUnicodeStringList::WriteCapacity(int Value) {
-  if (Value >= FCount) FStrings.resize(static_cast<size_t>(Value));
-}
-
-std::wstring TUnicodeStringList::Get(int Index) const {
-  CheckIndex(Index, FCount - 1);
-  return FStrings[static_cast<size_t>(Index)];
-}
-
-void TUnicodeStringList::Put(int Index, const std::wstring& S) {
-  CheckIndex(Index, FCount - 1);
-  NoteChanging();
-  FStrings[static_cast<size_t>(Index)] = S;
-  NoteChanged();
-}
-
-void TUnicodeStringList::Grow() {
-  const int capacity = ReadCapacity();
-  const int delta = capacity > 64 ? capacity / 4 : capacity > 8 ? 16 : 4;
-  FStrings.resize(static_cast<size_t>(capacity + delta));
-}
-
-void TUnicodeStringList::Insert(int Index, const std::wstring& S) {
-  CheckIndex(Index, FCount);
-  NoteChanging();
-  if (FCount == ReadCapacity()) Grow();
-  for (int i = FCount; i > Index; --i) FStrings[static_cast<size_t>(i)].swap(FStrings[static_cast<size_t>(i - 1)]);
-  FStrings[static_cast<size_t>(Index)] = S;
-  ++FCount;
-  NoteChanged();
-}
-
-void TUnicodeStringList::Clear() {
-  NoteChanging();
-  for (int i = 0; i < FCount; ++i) FStrings[static_cast<size_t>(i)].clear();
-  FCount = 0;
-  NoteChanged();
-}
-
-void TUnicodeStringList::Delete(int Index) {
-  CheckIndex(Index, FCount - 1);
-  NoteChanging();
-  for (int i = Index; i + 1 < FCount; ++i) FStrings[static_cast<size_t>(i)].swap(FStrings[static_cast<size_t>(i + 1)]);
-  --FCount;
-  FStrings[static_cast<size_t>(FCount)].clear();
-  NoteChanged();
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -213,7 +32,7 @@ void TUnicodeFilenameClipboardFormat::DeclareConversions() {
 
 CLIPFORMAT TUnicodeFilenameClipboardFormat::GetClipboardFormat() {
   static CLIPFORMAT id = 0;
-  return RegisteredFormat(id, L"FileNameW");
+  return RegisteredClipboardFormat(id, L"FileNameW");
 }
 
 bool TUnicodeFilenameClipboardFormat::AssignTo(TCustomDataFormat* Dest) {
@@ -231,7 +50,7 @@ void TAnsiFilenameClipboardFormat::DeclareConversions() {
 
 CLIPFORMAT TAnsiFilenameClipboardFormat::GetClipboardFormat() {
   static CLIPFORMAT id = 0;
-  return RegisteredFormat(id, L"FileName");
+  return RegisteredClipboardFormat(id, L"FileName");
 }
 
 bool TAnsiFilenameClipboardFormat::AssignTo(TCustomDataFormat* Dest) {
@@ -246,7 +65,7 @@ TUnicodeFilenameMapClipboardFormat::TUnicodeFilenameMapClipboardFormat() { Creat
 
 CLIPFORMAT TUnicodeFilenameMapClipboardFormat::GetClipboardFormat() {
   static CLIPFORMAT id = 0;
-  return RegisteredFormat(id, L"FileNameMapW");
+  return RegisteredClipboardFormat(id, L"FileNameMapW");
 }
 
 bool TUnicodeFilenameMapClipboardFormat::LoadBytes(const uint8_t* Buffer, int32_t Size) {
@@ -260,7 +79,7 @@ TAnsiFilenameMapClipboardFormat::TAnsiFilenameMapClipboardFormat() { CreateWithM
 
 CLIPFORMAT TAnsiFilenameMapClipboardFormat::GetClipboardFormat() {
   static CLIPFORMAT id = 0;
-  return RegisteredFormat(id, L"FileNameMap");
+  return RegisteredClipboardFormat(id, L"FileNameMap");
 }
 
 bool TAnsiFilenameMapClipboardFormat::LoadBytes(const uint8_t* Buffer, int32_t Size) {
@@ -334,7 +153,6 @@ TDropFileTarget::~TDropFileTarget() {
 void DragDropFileInitialize() {
   TFileDataFormat::StaticClass()->RegisterDataFormat();
   TFileMapDataFormat::StaticClass()->RegisterDataFormat();
-  // The formats for virtual file contents would follow here; nothing in this program reads them.
   TAnsiFilenameClipboardFormat::StaticClass()->RegisterFormat();
   TFileClipboardFormat::StaticClass()->RegisterFormat();
   TPIDLClipboardFormat::StaticClass()->RegisterFormat();

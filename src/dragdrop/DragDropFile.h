@@ -1,105 +1,11 @@
-// File names out of a dropped data object: the string lists they arrive in, the clipboard
-// formats that carry them (CF_HDROP, "FileNameW", "FileName", "FileNameMapW", "FileNameMap";
+// File names out of a dropped data object: the clipboard formats that carry them (CF_HDROP, "FileNameW", "FileName", "FileNameMapW", "FileNameMap";
 // "Shell IDList Array" is in DragDropPIDL.h), the two data formats that collect them, and the
 // drop target that reads files.
 #pragma once
-#include <string>
-#include <vector>
-
 #include "DragDropFormats.h"
+#include "DragDropStrings.h"
 #include "DragDropText.h"
 #include "DropTarget.h"
-
-// A plain list of strings: unsorted, duplicates allowed.
-class TStringList : public TObject {
- public:
-  int Add(const std::wstring& S) {
-    FItems.push_back(S);
-    return Count() - 1;
-  }
-  void Clear() { FItems.clear(); }
-  int Count() const { return static_cast<int>(FItems.size()); }
-  const std::wstring& operator[](int Index) const;
-  std::wstring& operator[](int Index);
-  void Insert(int Index, const std::wstring& S);
-  void Delete(int Index);
-
- private:
-  std::vector<std::wstring> FItems;
-};
-
-// An ordered list of UTF-16 strings: duplicates stay, nothing is sorted, a string may be empty
-// or hold zero characters. Storage is the subclasses'.
-class TUnicodeStrings : public TObject {
- public:
-  ~TUnicodeStrings() override = default;
-
-  virtual bool AssignTo(TObject* Dest);
-  // Another TUnicodeStrings or a TStringList: cleared and refilled inside one update bracket.
-  // Anything else goes to Source's AssignTo; when neither knows the other, an error.
-  virtual void Assign(TObject* Source);
-  virtual int ReadCapacity() const { return ReadCount(); }
-  virtual void WriteCapacity(int Value) { (void)Value; }
-  virtual int ReadCount() const = 0;
-  virtual std::wstring Get(int Index) const = 0;
-  virtual void Put(int Index, const std::wstring& S) = 0;
-  virtual void NoteChanged();
-  virtual void NoteChanging();
-  virtual int Add(const std::wstring& S);
-  // The highest index holding exactly S, or -1.
-  virtual int IndexOf(const std::wstring& S) const;
-  virtual void Insert(int Index, const std::wstring& S) = 0;
-  virtual void Clear() = 0;
-  virtual void Delete(int Index) = 0;
-  virtual void Exchange(int Index1, int Index2);
-  virtual void Move(int CurIndex, int NewIndex);
-
-  void BeginUpdate();
-  void EndUpdate();
-
-  int Count() const { return ReadCount(); }
-  std::wstring operator[](int Index) const { return Get(Index); }
-  std::wstring Strings(int Index) const { return Get(Index); }
-
-  TNotifyEvent OnChange;
-  TNotifyEvent OnChanging;
-
- protected:
-  int FUpdateCount = 0;
-};
-
-class TUnicodeStringList : public TUnicodeStrings {
- public:
-  int ReadCapacity() const override { return static_cast<int>(FStrings.size()); }
-  void WriteCapacity(int Value) override;
-  int ReadCount() const override { return FCount; }
-  std::wstring Get(int Index) const override;
-  void Put(int Index, const std::wstring& S) override;
-  void Insert(int Index, const std::wstring& S) override;
-  void Clear() override;
-  void Delete(int Index) override;
-
- private:
-  void CheckIndex(int Index, int Limit) const;
-  void Grow();
-  std::vector<std::wstring> FStrings;  // size is the capacity
-  int FCount = 0;
-};
-
-// A TStringList seen as TUnicodeStrings; every operation goes to the list.
-class TUnicodeStringsAdapter : public TUnicodeStrings {
- public:
-  explicit TUnicodeStringsAdapter(TStringList* AStrings) : FStrings(AStrings) {}
-  int ReadCount() const override { return FStrings->Count(); }
-  std::wstring Get(int Index) const override { return (*FStrings)[Index]; }
-  void Put(int Index, const std::wstring& S) override { (*FStrings)[Index] = S; }
-  void Insert(int Index, const std::wstring& S) override { FStrings->Insert(Index, S); }
-  void Clear() override { FStrings->Clear(); }
-  void Delete(int Index) override { FStrings->Delete(Index); }
-
- private:
-  TStringList* FStrings;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Clipboard formats.
@@ -114,11 +20,9 @@ class TFileClipboardFormat : public TCustomSimpleClipboardFormat {
   void Clear() override { FFiles.Clear(); }
   bool HasData() override { return FFiles.Count() > 0; }
   TUnicodeStrings& Files() { return FFiles; }
-  bool Wide() const { return FWide; }
 
  private:
   TUnicodeStringList FFiles;
-  bool FWide = true;  // only the write side uses it
 };
 
 // "FileNameW": one name, kept exactly as sent (terminator and tail included).

@@ -36,8 +36,7 @@ void TPIDLList::Clear() {
 }
 
 LPCITEMIDLIST TPIDLList::GetItem(int Index) const {
-  if (Index < 0 || Index >= Count())
-    throw std::out_of_range(DragDropFormat("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count()) ListIndexError(Index);
   return FList[static_cast<size_t>(Index)];
 }
 
@@ -72,8 +71,7 @@ TPIDLClipboardFormat::TPIDLClipboardFormat() { CreateWithMedia(kMedia); }
 
 CLIPFORMAT TPIDLClipboardFormat::GetClipboardFormat() {
   static CLIPFORMAT id = 0;
-  if (!id) id = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
-  return id;
+  return RegisteredClipboardFormat(id, CFSTR_SHELLIDLIST);
 }
 
 bool TPIDLClipboardFormat::LoadBytes(const uint8_t* Buffer, int32_t Size) {

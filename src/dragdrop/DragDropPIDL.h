@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "DragDropFile.h"
+#include "DragDropFormats.h"
+#include "DragDropStrings.h"
 
 // Item ID lists, each a private copy owned by the list and released with CoTaskMemFree.
 class TPIDLList : public TObject {

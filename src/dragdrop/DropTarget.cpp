@@ -10,8 +10,7 @@ constexpr DWORD kScrollEffect = DROPEFFECT_SCROLL;
 // The shell's format through which a target tells the source what it did with the data.
 CLIPFORMAT PerformedDropEffectFormat() {
   static CLIPFORMAT id = 0;
-  if (!id) id = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_PERFORMEDDROPEFFECT));
-  return id;
+  return RegisteredClipboardFormat(id, CFSTR_PERFORMEDDROPEFFECT);
 }
 
 std::string HResultText(const char* What, HRESULT Result) {
@@ -140,11 +139,6 @@ void* TCustomDropTarget::GetInterface(REFIID riid) {
 void TCustomDropTarget::GetCompatibleClipboardFormats(TDataFormatClass DataFormatClass,
                                                       TClipboardFormats& ClipboardFormats) {
   TDataFormatMap::GetClipboardFormats(DataFormatClass, ClipboardFormats, ddtTarget);
-}
-
-void TCustomDropTarget::SetWinTarget(HWND Value) {
-  if (Value == FWinTarget) return;
-  throw EDragDropError("TCustomDropTarget.WinTarget: only framework windows can be targets");
 }
 
 void TCustomDropTarget::SetShowImage(bool Value) {
@@ -523,7 +517,6 @@ bool TCustomDropTarget::SetPerformedDropEffect(DWORD Effect) {
 
 TCustomDropMultiTarget::TCustomDropMultiTarget(TComponent* AOwner) : TCustomDropTarget(AOwner) {
   SetDragTypes({dtCopy, dtLink});
-  SetGetDataOnEnter(false);
 }
 
 TCustomDropMultiTarget::~TCustomDropMultiTarget() {

@@ -164,15 +164,10 @@ class TCustomDropTarget : public TDragDropComponent, public IDropTarget {
 
   TDragTypes DragTypes() const { return FDragTypes; }
   void SetDragTypes(TDragTypes Value) { FDragTypes = Value; }
-  bool GetDataOnEnter() const { return FGetDataOnEnter; }
-  void SetGetDataOnEnter(bool Value) { FGetDataOnEnter = Value; }
   bool MultiTarget() const { return FMultiTarget; }
   void SetMultiTarget(bool Value) { FMultiTarget = Value; }
   bool OptimizedMove() const { return FOptimizedMove; }
   void SetOptimizedMove(bool Value) { FOptimizedMove = Value; }
-  HWND WinTarget() const { return FWinTarget; }
-  // Only 0 is supported: targets are windows of the framework.
-  void SetWinTarget(HWND Value);
   bool ShowImage() const { return FShowImage; }
   void SetShowImage(bool Value);
   bool AutoScroll() const { return FAutoScroll; }
@@ -181,8 +176,6 @@ class TCustomDropTarget : public TDragDropComponent, public IDropTarget {
   void SetAutoRegister(bool Value) { FAutoRegister = Value; }
   bool Enabled() const { return FEnabled; }
   void SetEnabled(bool Value) { FEnabled = Value; }
-  // Data is always fetched inside Drop, on the calling thread.
-  bool AllowAsyncTransfer() const { return false; }
 
   TWinControl* Target() const { return FTarget; }
   const TControlList& Targets() const { return FTargets; }
@@ -229,12 +222,10 @@ class TCustomDropTarget : public TDragDropComponent, public IDropTarget {
 
   TComRef<IDataObject> FDataObject;
   TDragTypes FDragTypes;
-  bool FGetDataOnEnter = false;
   TControlList FTargets;
   bool FMultiTarget = false;
   bool FOptimizedMove = false;
   TWinControl* FTarget = nullptr;
-  HWND FWinTarget = nullptr;
   HIMAGELIST FImages = nullptr;
   HIMAGELIST FDragImageHandle = nullptr;
   bool FShowImage = true;

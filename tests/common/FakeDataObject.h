@@ -12,9 +12,24 @@
 #include <string>
 #include <vector>
 
+#if __has_include(<gtest/gtest.h>)
+#include <gtest/gtest.h>
+#define BANDWEAVE_FAKE_FAIL(What) ADD_FAILURE() << "unexpected call: " << (What)
+#else
+// The drag source's own process has no test framework; its parent test checks the outcome.
+#define BANDWEAVE_FAKE_FAIL(What) (void)(What)
+#endif
+
 namespace fake {
 
 using Bytes = std::vector<uint8_t>;
+
+// A call the code under test has no business making: the test fails, and the call is
+// answered as not implemented.
+inline HRESULT Unexpected(const char* What) {
+  BANDWEAVE_FAKE_FAIL(What);
+  return E_NOTIMPL;
+}
 
 // Released once per medium handed out: ReleaseStgMedium calls it for every kind of medium, and
 // for global memory it also means the block stays ours (freed by the data object).
@@ -170,7 +185,7 @@ class DataObject : public IDataObject {
     m->pUnkForRelease = new ReleaseCounter(&MediaReleased);
     return GetDataSuccess;
   }
-  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return Unexpected("GetDataHere"); }
   HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* f) override {
     QueryCalls.push_back({f->cfFormat, f->tymed});
     auto it = FOffers.find(f->cfFormat);
@@ -214,7 +229,7 @@ class DataObject : public IDataObject {
   }
   HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dir, IEnumFORMATETC** out) override {
     *out = nullptr;
-    if (dir != DATADIR_GET) return E_NOTIMPL;
+    if (dir != DATADIR_GET) return Unexpected("EnumFormatEtc(DATADIR_SET)");
     if (FAILED(EnumAnswer)) return EnumAnswer;
     std::vector<FORMATETC> formats;
     for (CLIPFORMAT cf : FOrder) formats.push_back({cf, nullptr, DVASPECT_CONTENT, -1, FOffers[cf].Media});
@@ -286,22 +301,27 @@ class DataObject : public IDataObject {
       if (read) *read = static_cast<ULONG>(n);
       return n == cb ? S_OK : S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override {
+      Unexpected("Write");
+      return STG_E_ACCESSDENIED;
+    }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* pos) override {
-      if (origin != STREAM_SEEK_SET) return E_NOTIMPL;
+      if (origin != STREAM_SEEK_SET) return Unexpected("Seek from elsewhere than the start");
       FPos = static_cast<size_t>(move.QuadPart);
       if (pos) pos->QuadPart = FPos;
       return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return Unexpected("SetSize"); }
     HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-      return E_NOTIMPL;
+      return Unexpected("CopyTo");
     }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return Unexpected("Commit"); }
+    HRESULT STDMETHODCALLTYPE Revert() override { return Unexpected("Revert"); }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+      return Unexpected("LockRegion");
+    }
     HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-      return E_NOTIMPL;
+      return Unexpected("UnlockRegion");
     }
     HRESULT STDMETHODCALLTYPE Stat(STATSTG* s, DWORD) override {
       ZeroMemory(s, sizeof *s);
@@ -309,7 +329,7 @@ class DataObject : public IDataObject {
       s->cbSize.QuadPart = FReported;
       return FOwner->StatSuccess;
     }
-    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return Unexpected("Clone"); }
 
    private:
     ULONG FRefs = 1;
