@@ -24,8 +24,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-: "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
-export BANDWEAVE_CACHE
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
 # A prefix of the benchmark's own, so that no test's settings decide the window's format.
 : "${BANDWEAVE_WINEPREFIX:=$BANDWEAVE_CACHE/wineprefix-bench}"
 export BANDWEAVE_WINEPREFIX
@@ -66,11 +67,8 @@ if has cli-; then
   native_cli=$top/$nb/src/cli/bandweave-cli
 fi
 if has wine- || has window-; then
-  prefix=$(scripts/build-freeimage-windows.sh)
-  zip_prefix=$(scripts/build-libzip-windows.sh "$prefix")
   wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
-  quiet cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-    -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_LIBZIP_PREFIX="$zip_prefix" -DBANDWEAVE_TEST_DATA="$top/build/testdata"
+  quiet configure_windows "$wb"
   quiet cmake --build "$wb" -j2 --target bandweave-cli Bandweave bandweave-demo-driver
   # shellcheck source=wine-env.sh
   . scripts/wine-env.sh

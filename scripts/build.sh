@@ -6,8 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 which=${1:-all}
-: "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
-export BANDWEAVE_CACHE
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
 testdata=$top/build/testdata
 
 if [ "$which" = native ] || [ "$which" = all ]; then
@@ -23,12 +24,7 @@ if [ "$which" = asan ] || [ "$which" = all ]; then
   cmake --build build/native-asan
 fi
 if [ "$which" = windows ] || [ "$which" = all ]; then
-  prefix=$(scripts/build-freeimage-windows.sh)
-  zip_prefix=$(scripts/build-libzip-windows.sh "$prefix")
   # Always configure: the FreeImage prefix changes when its recipe or sources do.
-  cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" \
-    -DBANDWEAVE_LIBZIP_PREFIX="$zip_prefix" \
-    -DBANDWEAVE_TEST_DATA="$testdata" >/dev/null
+  configure_windows build/windows >/dev/null
   cmake --build build/windows
 fi

@@ -6,14 +6,12 @@
 # The composite stays beside the sample bands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-: "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
-export BANDWEAVE_CACHE
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
 wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
-prefix=$(scripts/build-freeimage-windows.sh)
-zip_prefix=$(scripts/build-libzip-windows.sh "$prefix")
 # Configure every time: a layer added since the tree was made is picked up only then.
-cmake -S . -B "$wb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-  -DBANDWEAVE_FREEIMAGE_PREFIX="$prefix" -DBANDWEAVE_LIBZIP_PREFIX="$zip_prefix" -DBANDWEAVE_TEST_DATA="$PWD/build/testdata" >/dev/null
+configure_windows "$wb" >/dev/null
 cmake --build "$wb" --target Bandweave bandweave-demo-driver
 scripts/make-sample.sh sample 1024
 

@@ -11,7 +11,9 @@ bands=("$@")
 [ ${#bands[@]} -eq 0 ] && bands=(B02 B03 B04 B08)
 command -v opj_compress >/dev/null || { echo "make-sample: opj_compress missing (package libopenjp2-tools)" >&2; exit 1; }
 
-: "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
 mkdir -p "$BANDWEAVE_CACHE" "$dir"
 gen=$BANDWEAVE_CACHE/gensample
 if [ ! -x "$gen" ] || [ tools/gensample/gensample.cpp -nt "$gen" ] || [ tools/gensample/SampleValues.h -nt "$gen" ]; then

@@ -15,7 +15,9 @@ done
 # Always a fresh, empty display: nothing else on the picture. There is no window manager to
 # draw the frame, so Wine draws it itself (Decorated=N), in a prefix kept for pictures alone.
 unset DISPLAY
-: "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
 : "${BANDWEAVE_WINEPREFIX:=$BANDWEAVE_CACHE/wineprefix-screenshot}"
 export BANDWEAVE_WINEPREFIX
 # shellcheck source=wine-env.sh

@@ -2,7 +2,9 @@
 # own (never the user's ~/.wine), quiet, with a persistent wineserver and a display.
 #   wine_session_start   boots the prefix (first time), starts the server and Xvfb if needed
 #   wine_session_stop    stops what wine_session_start started
-: "${BANDWEAVE_CACHE:=${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}"
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bandweave_cache
 export WINEPREFIX="${BANDWEAVE_WINEPREFIX:-$BANDWEAVE_CACHE/wineprefix}"
 export WINEDEBUG=-all
 export WINEARCH=win64
