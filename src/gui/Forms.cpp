@@ -14,6 +14,12 @@ TScreen* Screen = nullptr;
 // ---------------------------------------------------------------------------------------- DPI
 
 namespace {
+// Windows 10's names, which the Windows 7 headers this program builds against do not have.
+constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED
+const HANDLE kDpiContextPerMonitorV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
+const HANDLE kDpiContextPerMonitor = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3));
+constexpr int kProcessPerMonitorDpiAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
+
 // Entry points that Windows 7 lacks: looked up, never linked, so the program still starts there.
 template <class F>
 F UserEntry(const char* name) {
@@ -106,14 +112,13 @@ int DpiForWindow(HWND Wnd) {
 void EnablePerMonitorDpiAwareness() {
   using CtxFn = BOOL(WINAPI*)(HANDLE);
   if (auto fn = UserEntry<CtxFn>("SetProcessDpiAwarenessContext")) {
-    if (fn(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4))) || fn(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3))))
-      return;
+    if (fn(kDpiContextPerMonitorV2) || fn(kDpiContextPerMonitor)) return;
     if (GetLastError() == ERROR_ACCESS_DENIED) return;  // already set (manifest)
   }
   if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
     using Fn = HRESULT(WINAPI*)(int);
     auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
-    HRESULT hr = fn ? fn(2) : E_NOTIMPL;
+    HRESULT hr = fn ? fn(kProcessPerMonitorDpiAware) : E_NOTIMPL;
     // shcore stays loaded: the process keeps using it.
     if (SUCCEEDED(hr) || hr == E_ACCESSDENIED) return;
   }
@@ -443,7 +448,7 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) {
         FLastClientH = h;
       }
       break;
-    case 0x02E0: {  // WM_DPICHANGED
+    case kWmDpiChanged: {
       ScaleForPPI(LOWORD(wParam));
       const RECT* r = reinterpret_cast<const RECT*>(lParam);
       FScaling = true;
