@@ -15,6 +15,7 @@ enum class TJp2Container { Jp2, Codestream };
 struct TJp2Header {
   TJp2Container Container = TJp2Container::Jp2;
   uint32_t Width = 0, Height = 0;  // at full resolution
+  uint32_t X0 = 0, Y0 = 0;          // where the picture starts on the codestream's grid
   uint32_t Components = 0;
   uint32_t Precision = 0;   // bits of the first component
   bool Signed = false;      // some component holds signed samples

@@ -1,0 +1,280 @@
+// Tile-parallel band decoding. Each worker thread has its own file, stream and codec, and takes
+// the next undecoded tile until none is left; OpenJPEG decodes a whole tile at a time and the
+// worker copies its samples to where they belong. A band of one tile gets OpenJPEG's own
+// threads instead. Memory: one tile per worker, whatever the band's size.
+#include "Jp2BandDecoder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Jp2Codec.h"
+#include "Jp2FileStream.h"
+
+namespace {
+uint64_t CeilDivPow2(uint64_t value, unsigned power) { return (value + (uint64_t{1} << power) - 1) >> power; }
+
+// Where each tile lies at the decoded resolution.
+struct TTileGrid {
+  uint64_t X0, Y0, X1, Y1;      // the image on the reference grid
+  uint64_t TileX0, TileY0;      // the tiling's origin
+  uint64_t TileWidth, TileHeight;
+  uint32_t Across, Down;
+  unsigned Reduce;
+
+  struct TPlace {
+    uint32_t Column, Row, Width, Height;
+  };
+  TPlace Place(uint32_t tile) const {
+    const uint64_t i = tile % Across, j = tile / Across;
+    const uint64_t tx0 = std::max(TileX0 + i * TileWidth, X0), tx1 = std::min(TileX0 + (i + 1) * TileWidth, X1);
+    const uint64_t ty0 = std::max(TileY0 + j * TileHeight, Y0), ty1 = std::min(TileY0 + (j + 1) * TileHeight, Y1);
+    const uint64_t left = CeilDivPow2(tx0, Reduce), top = CeilDivPow2(ty0, Reduce);
+    return {static_cast<uint32_t>(left - CeilDivPow2(X0, Reduce)), static_cast<uint32_t>(top - CeilDivPow2(Y0, Reduce)),
+            static_cast<uint32_t>(CeilDivPow2(tx1, Reduce) - left), static_cast<uint32_t>(CeilDivPow2(ty1, Reduce) - top)};
+  }
+};
+
+// What the workers share with the thread that waits for them.
+struct TShared {
+  std::atomic<uint32_t> Next{0};
+  std::atomic<bool> Stop{false};
+  std::mutex Lock;
+  std::condition_variable Changed;
+  uint32_t Done = 0;
+  unsigned Running = 0;
+  std::string Error;
+
+  void Fail(const std::string& error) {
+    std::lock_guard<std::mutex> hold(Lock);
+    if (Error.empty()) Error = error;
+    Stop = true;
+  }
+};
+
+// Copies a decoded tile's samples to their place; false when the tile is not what the header said.
+bool PlaceTile(const opj_image_t& image, const TTileGrid::TPlace& place, const TSampleTarget& target,
+               uint32_t precision) {
+  const opj_image_comp_t& component = image.comps[0];
+  if (image.numcomps != 1 || component.prec != precision || component.sgnd || component.w != place.Width ||
+      component.h != place.Height || uint64_t{place.Column} + place.Width > target.Width ||
+      uint64_t{place.Row} + place.Height > target.Height)
+    return false;
+  const size_t step = target.PixelStep;
+  for (uint32_t y = 0; y < place.Height; ++y) {
+    uint16_t* row = target.Row(place.Row + y);
+    if (!row) return false;
+    uint16_t* out = row + size_t{place.Column} * step;
+    const OPJ_INT32* in = component.data + size_t{y} * place.Width;
+    // The library keeps every sample within the component's precision, at most 16 bits here.
+    if (step == 1) {
+      for (uint32_t x = 0; x < place.Width; ++x) out[x] = static_cast<uint16_t>(in[x]);
+    } else {
+      for (uint32_t x = 0; x < place.Width; ++x) out[x * step] = static_cast<uint16_t>(in[x]);
+    }
+  }
+  return true;
+}
+
+struct TJob {
+  std::filesystem::path Path;
+  TJp2Header Header;
+  TTileGrid Grid;
+  const TSampleTarget* Target;
+  unsigned Reduce;
+  unsigned CodecThreads;
+  uint32_t Tiles;
+};
+
+void Work(const TJob& job, TShared& shared, TJp2Codec* openedCodec) {
+  try {
+    TJp2File ownFile;
+    TJp2Codec ownCodec;
+    TJp2Codec* codec = openedCodec;
+    if (!codec) {
+      codec = &ownCodec;
+      if (!ownFile.Open(job.Path)) {
+        shared.Fail("cannot open the file");
+      } else if (!ownCodec.Open(ownFile, job.Header.Container, job.Reduce, job.CodecThreads)) {
+        shared.Fail(ownCodec.Error());
+      }
+    }
+    while (!shared.Stop) {
+      const uint32_t tile = shared.Next++;
+      if (tile >= job.Tiles) break;
+      const TTileGrid::TPlace place = job.Grid.Place(tile);
+      if (place.Width > 0 && place.Height > 0) {
+        if (!codec->DecodeTile(tile)) {
+          shared.Fail(codec->Error());
+          break;
+        }
+        if (!PlaceTile(*codec->Image(), place, *job.Target, job.Header.Precision)) {
+          shared.Fail("tile " + std::to_string(tile) + " does not match the header");
+          break;
+        }
+      }
+      {
+        std::lock_guard<std::mutex> hold(shared.Lock);
+        ++shared.Done;
+      }
+      shared.Changed.notify_one();
+    }
+  } catch (const std::bad_alloc&) {
+    shared.Fail("out of memory");
+  } catch (...) {
+    shared.Fail("the decoder failed");
+  }
+  {
+    std::lock_guard<std::mutex> hold(shared.Lock);
+    --shared.Running;
+  }
+  shared.Changed.notify_one();
+}
+
+// Keeps the caller's thread serving its callbacks until every worker has ended.
+void WaitForWorkers(TShared& shared, uint32_t tiles, const TWorkCallbacks& callbacks) {
+  std::exception_ptr failure;
+  std::unique_lock<std::mutex> hold(shared.Lock);
+  while (shared.Running > 0) {
+    shared.Changed.wait_for(hold, std::chrono::milliseconds(100));
+    const uint32_t done = shared.Done;
+    hold.unlock();
+    if (!failure) {
+      try {
+        if (callbacks.KeepAlive) callbacks.KeepAlive();
+        if (callbacks.Progress) callbacks.Progress(done, tiles);
+      } catch (...) {
+        failure = std::current_exception();
+        shared.Stop = true;
+      }
+    }
+    hold.lock();
+  }
+  hold.unlock();
+  if (failure) std::rethrow_exception(failure);
+}
+
+// Bytes a worker holds while it decodes one tile, roughly: the samples and the wavelet's
+// working copy, in 32 bits each, and the code-block data.
+constexpr uint64_t kTileBytesPerSample = 16;
+constexpr uint64_t kTileMemoryBudget = uint64_t{512} << 20;
+}  // namespace
+
+unsigned Jp2DecodeThreads() {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const char* set = std::getenv("OPJ_NUM_THREADS");
+  if (!set || !*set) return cores;
+  if (std::strcmp(set, "ALL_CPUS") == 0) return cores;
+  char* end = nullptr;
+  const long threads = std::strtol(set, &end, 10);
+  if (end == set || *end) return cores;
+  // OpenJPEG reads 0 as "the calling thread only".
+  return static_cast<unsigned>(std::clamp(threads, 1L, 256L));
+}
+
+bool DecodeJp2Band(const std::filesystem::path& path, const TSampleTarget& target, const TJp2DecodeOptions& options,
+                   const TWorkCallbacks& callbacks, std::string& error) {
+  TJob job;
+  job.Path = path;
+  job.Target = &target;
+  job.Reduce = options.Reduce;
+  switch (ReadJp2Header(path, job.Header, error)) {
+    case TJp2HeaderStatus::Read: break;
+    default: return false;
+  }
+  const TJp2Header& header = job.Header;
+  if (!header.IsPlainBand()) {
+    error = "not a single unsigned component of up to 16 bits";
+    return false;
+  }
+  if (options.Reduce >= header.Resolutions) {
+    error = "the band has " + std::to_string(header.Resolutions) + " resolution levels, too few to reduce by " +
+            std::to_string(options.Reduce);
+    return false;
+  }
+  if (target.Width != header.WidthAt(options.Reduce) || target.Height != header.HeightAt(options.Reduce) ||
+      target.PixelStep == 0 || !target.Row) {
+    error = "the target does not match the band's size";
+    return false;
+  }
+
+  job.Tiles = header.TilesAcross * header.TilesDown;
+  const unsigned threads = options.Threads ? options.Threads : Jp2DecodeThreads();
+  const uint64_t tileBytes = uint64_t{header.TileWidth} * header.TileHeight * kTileBytesPerSample;
+  const uint64_t affordable = std::max<uint64_t>(1, kTileMemoryBudget / std::max<uint64_t>(tileBytes, 1));
+  const unsigned workers = static_cast<unsigned>(std::min<uint64_t>({threads, job.Tiles, affordable}));
+  // Fewer tiles than threads: the rest of the threads go into the codecs.
+  job.CodecThreads = threads / workers;
+
+  // The first worker's codec is opened here: it gives the tiling as the library reads it.
+  TJp2File firstFile;
+  TJp2Codec firstCodec;
+  if (!firstFile.Open(path)) {
+    error = "cannot open the file";
+    return false;
+  }
+  if (!firstCodec.Open(firstFile, header.Container, options.Reduce, job.CodecThreads)) {
+    error = firstCodec.Error();
+    return false;
+  }
+  {
+    const opj_image_t& image = *firstCodec.Image();
+    opj_codestream_info_v2_t* info = opj_get_cstr_info(firstCodec.Codec());
+    if (!info) {
+      error = "out of memory";
+      return false;
+    }
+    job.Grid = {image.x0, image.y0, image.x1, image.y1, info->tx0, info->ty0, info->tdx, info->tdy, info->tw, info->th,
+                options.Reduce};
+    const bool matches = uint64_t{info->tw} * info->th == job.Tiles && image.x1 - image.x0 == header.Width &&
+                         image.y1 - image.y0 == header.Height;
+    opj_destroy_cstr_info(&info);
+    if (!matches) {
+      error = "the library reads another tiling";
+      return false;
+    }
+  }
+
+  TShared shared;
+  std::vector<std::thread> pool;
+  for (unsigned w = 0; w < workers; ++w) {
+    {
+      std::lock_guard<std::mutex> hold(shared.Lock);
+      ++shared.Running;
+    }
+    try {
+      pool.emplace_back(Work, std::cref(job), std::ref(shared), w == 0 ? &firstCodec : nullptr);
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(shared.Lock);
+      --shared.Running;
+      break;  // fewer workers than planned still finish the band
+    }
+  }
+  if (pool.empty()) {
+    error = "cannot start a decoding thread";
+    return false;
+  }
+  try {
+    WaitForWorkers(shared, job.Tiles, callbacks);
+  } catch (...) {
+    for (auto& worker : pool) worker.join();
+    throw;
+  }
+  for (auto& worker : pool) worker.join();
+  if (!shared.Error.empty()) {
+    error = shared.Error;
+    return false;
+  }
+  if (shared.Done != job.Tiles) {
+    error = "not every tile was decoded";
+    return false;
+  }
+  return true;
+}

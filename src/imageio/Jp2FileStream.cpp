@@ -1,0 +1,55 @@
+#include "Jp2FileStream.h"
+
+namespace {
+#if defined(_WIN32)
+FILE* OpenForReading(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"rb"); }
+bool SeekTo(FILE* file, int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
+int64_t Tell(FILE* file) { return _ftelli64(file); }
+#else
+FILE* OpenForReading(const std::filesystem::path& path) { return std::fopen(path.c_str(), "rb"); }
+bool SeekTo(FILE* file, int64_t offset, int origin) { return fseeko(file, static_cast<off_t>(offset), origin) == 0; }
+int64_t Tell(FILE* file) { return ftello(file); }
+#endif
+
+OPJ_SIZE_T ReadFromFile(void* buffer, OPJ_SIZE_T bytes, void* user) {
+  const size_t read = std::fread(buffer, 1, bytes, static_cast<FILE*>(user));
+  return read > 0 ? read : static_cast<OPJ_SIZE_T>(-1);
+}
+OPJ_OFF_T SkipInFile(OPJ_OFF_T bytes, void* user) {
+  return SeekTo(static_cast<FILE*>(user), bytes, SEEK_CUR) ? bytes : -1;
+}
+OPJ_BOOL SeekInFile(OPJ_OFF_T offset, void* user) {
+  return SeekTo(static_cast<FILE*>(user), offset, SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
+}
+}  // namespace
+
+TJp2File::~TJp2File() {
+  if (FFile) std::fclose(FFile);
+}
+
+bool TJp2File::Open(const std::filesystem::path& path) {
+  FFile = OpenForReading(path);
+  if (!FFile) return false;
+  if (!SeekTo(FFile, 0, SEEK_END)) return false;
+  const int64_t size = Tell(FFile);
+  if (size < 0 || !SeekTo(FFile, 0, SEEK_SET)) return false;
+  FSize = static_cast<uint64_t>(size);
+  return true;
+}
+
+bool TJp2File::ReadAt(uint64_t offset, void* buffer, size_t count) {
+  if (!FFile || offset > FSize || count > FSize - offset) return false;
+  return SeekTo(FFile, static_cast<int64_t>(offset), SEEK_SET) && std::fread(buffer, 1, count, FFile) == count;
+}
+
+opj_stream_t* TJp2File::CreateStream() {
+  if (!FFile || !SeekTo(FFile, 0, SEEK_SET)) return nullptr;
+  opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+  if (!stream) return nullptr;
+  opj_stream_set_user_data(stream, FFile, nullptr);
+  opj_stream_set_user_data_length(stream, FSize);
+  opj_stream_set_read_function(stream, ReadFromFile);
+  opj_stream_set_skip_function(stream, SkipInFile);
+  opj_stream_set_seek_function(stream, SeekInFile);
+  return stream;
+}

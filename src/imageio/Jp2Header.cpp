@@ -1,0 +1,203 @@
+// Reading a JPEG 2000 file's headers. The image and tile size come from the codestream's SIZ
+// segment, read here before OpenJPEG sees the file, so that a header claiming an absurd size
+// is refused before any library allocates for it.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Jp2BandDecoder.h"
+#include "Jp2Codec.h"
+#include "Jp2FileStream.h"
+#include "SystemMemory.h"
+
+namespace {
+uint32_t Be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
+uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }
+constexpr uint32_t Type(const char (&name)[5]) {
+  return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 | uint32_t(uint8_t(name[2])) << 8 |
+         uint8_t(name[3]);
+}
+
+struct TBox {
+  uint32_t Type = 0;
+  uint64_t Content = 0, End = 0;  // file offsets
+};
+
+// The box at offset, within a parent ending at limit. A codestream box may be cut short: the
+// codestream's own reading then finds where, and fails there.
+bool ReadBox(TJp2File& file, uint64_t offset, uint64_t limit, TBox& box) {
+  uint8_t head[16];
+  if (limit < offset || limit - offset < 8 || !file.ReadAt(offset, head, 8)) return false;
+  uint64_t length = Be32(head);
+  uint64_t headLength = 8;
+  if (length == 1) {
+    if (limit - offset < 16 || !file.ReadAt(offset + 8, head + 8, 8)) return false;
+    length = Be64(head + 8);
+    headLength = 16;
+  } else if (length == 0) {
+    length = limit - offset;  // to the end of its parent
+  }
+  box.Type = Be32(head + 4);
+  if (length > limit - offset && box.Type == Type("jp2c")) length = limit - offset;
+  if (length < headLength || length > limit - offset) return false;
+  box.Content = offset + headLength;
+  box.End = offset + length;
+  return true;
+}
+
+// Where the codestream lies: the whole file, or the contents of the JP2 file's codestream box.
+// Notes the JP2 header boxes that change what the samples mean.
+bool LocateCodestream(TJp2File& file, TJp2Header& header, uint64_t& start, uint64_t& end) {
+  static const uint8_t kSignature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  static const uint8_t kCodestream[4] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, then SIZ
+  uint8_t head[12];
+  if (!file.ReadAt(0, head, 4)) return false;
+  if (std::memcmp(head, kCodestream, 4) == 0) {
+    header.Container = TJp2Container::Codestream;
+    start = 0;
+    end = file.Size();
+    return true;
+  }
+  if (!file.ReadAt(0, head, 12) || std::memcmp(head, kSignature, 12) != 0) return false;
+  header.Container = TJp2Container::Jp2;
+  for (uint64_t at = 12; at < file.Size();) {
+    TBox box;
+    if (!ReadBox(file, at, file.Size(), box)) return false;
+    if (box.Type == Type("jp2h")) {
+      for (uint64_t inner = box.Content; inner < box.End;) {
+        TBox child;
+        if (!ReadBox(file, inner, box.End, child)) return false;
+        if (child.Type == Type("pclr") || child.Type == Type("cmap") || child.Type == Type("cdef"))
+          header.Palette = true;
+        inner = child.End;
+      }
+    } else if (box.Type == Type("jp2c")) {
+      start = box.Content;
+      end = box.End;
+      return true;
+    }
+    at = box.End;
+  }
+  return false;
+}
+
+uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+
+// The SIZ segment: sizes, tiling and components. Anything inconsistent is left for OpenJPEG to
+// refuse in its own words.
+bool ReadSiz(TJp2File& file, uint64_t start, uint64_t end, TJp2Header& header, uint32_t (&grid)[8],
+             std::vector<uint8_t>& components) {
+  uint8_t siz[42];
+  if (end - start < sizeof siz || !file.ReadAt(start, siz, sizeof siz)) return false;
+  if (Be16(siz) != 0xFF4F || Be16(siz + 2) != 0xFF51) return false;
+  const uint32_t count = Be16(siz + 40);
+  if (count == 0 || Be16(siz + 4) != 38 + 3 * count) return false;
+  for (int i = 0; i < 8; ++i) grid[i] = Be32(siz + 8 + 4 * i);
+  const auto [xsiz, ysiz, xosiz, yosiz, xtsiz, ytsiz, xtosiz, ytosiz] = grid;
+  if (xsiz <= xosiz || ysiz <= yosiz || xtsiz == 0 || ytsiz == 0 || xtosiz > xosiz || ytosiz > yosiz ||
+      uint64_t{xtosiz} + xtsiz <= xosiz || uint64_t{ytosiz} + ytsiz <= yosiz)
+    return false;
+  components.resize(3 * size_t{count});
+  if (end - start - sizeof siz < components.size() || !file.ReadAt(start + sizeof siz, components.data(), components.size()))
+    return false;
+  header.Width = xsiz - xosiz;
+  header.Height = ysiz - yosiz;
+  header.X0 = xosiz;
+  header.Y0 = yosiz;
+  header.Components = count;
+  header.Precision = (components[0] & 0x7F) + 1u;
+  header.TileWidth = xtsiz;
+  header.TileHeight = ytsiz;
+  header.TilesAcross = static_cast<uint32_t>(CeilDiv(uint64_t{xsiz} - xtosiz, xtsiz));
+  header.TilesDown = static_cast<uint32_t>(CeilDiv(uint64_t{ysiz} - ytosiz, ytsiz));
+  for (uint32_t c = 0; c < count; ++c) {
+    const uint8_t ssiz = components[3 * c], dx = components[3 * c + 1], dy = components[3 * c + 2];
+    if (dx == 0 || dy == 0 || (ssiz & 0x7F) >= 38) return false;
+    header.Signed = header.Signed || (ssiz & 0x80) != 0;
+    header.Subsampled = header.Subsampled || dx != 1 || dy != 1;
+  }
+  return true;
+}
+
+// The least a codestream with this header can take: every tile at least one tile-part (SOT and
+// SOD markers, 14 bytes), and every precinct of the highest resolution of every component at
+// least one byte of packet header; no precinct spans more than 2^15 samples a side.
+double LeastCodestreamBytes(const TJp2Header& header, const uint32_t (&grid)[8], const std::vector<uint8_t>& components) {
+  double bytes = 14.0 * header.TilesAcross * header.TilesDown;
+  for (uint32_t c = 0; c < header.Components; ++c) {
+    const uint32_t dx = components[3 * c + 1], dy = components[3 * c + 2];
+    const uint64_t width = CeilDiv(grid[0], dx) - CeilDiv(grid[2], dx);
+    const uint64_t height = CeilDiv(grid[1], dy) - CeilDiv(grid[3], dy);
+    bytes += static_cast<double>(CeilDiv(width, 1u << 15)) * static_cast<double>(CeilDiv(height, 1u << 15));
+  }
+  return bytes;
+}
+}  // namespace
+
+bool TJp2Header::IsPlainBand() const {
+  return Components == 1 && Precision >= 1 && Precision <= 16 && !Signed && !Subsampled && !Palette;
+}
+
+// Sizes at a resolution follow the grid: the picture's first and last sample positions are
+// divided, not its size.
+uint32_t TJp2Header::WidthAt(unsigned reduce) const {
+  const uint64_t step = uint64_t{1} << std::min(reduce, 32u);
+  return static_cast<uint32_t>(CeilDiv(uint64_t{X0} + Width, step) - CeilDiv(X0, step));
+}
+
+uint32_t TJp2Header::HeightAt(unsigned reduce) const {
+  const uint64_t step = uint64_t{1} << std::min(reduce, 32u);
+  return static_cast<uint32_t>(CeilDiv(uint64_t{Y0} + Height, step) - CeilDiv(Y0, step));
+}
+
+TJp2HeaderStatus ReadJp2Header(const std::filesystem::path& path, TJp2Header& header, std::string& error) {
+  header = TJp2Header{};
+  TJp2File file;
+  if (!file.Open(path)) {
+    error = "cannot open the file";
+    return TJp2HeaderStatus::NotOpened;
+  }
+  uint64_t start = 0, end = 0;
+  uint32_t grid[8];
+  std::vector<uint8_t> components;
+  if (!LocateCodestream(file, header, start, end) || !ReadSiz(file, start, end, header, grid, components)) {
+    error = "not a JPEG 2000 file this reader follows";
+    return TJp2HeaderStatus::NotOpened;
+  }
+  const std::string claimed = std::to_string(header.Width) + " x " + std::to_string(header.Height) + " pixels";
+  if (LeastCodestreamBytes(header, grid, components) > static_cast<double>(end - start)) {
+    error = "the header claims " + claimed + ", more than its " + std::to_string(end - start) + " bytes can hold";
+    return TJp2HeaderStatus::Impossible;
+  }
+  // Even one 16-bit sample per pixel must fit this machine.
+  const uint64_t memory = PhysicalMemoryBytes();
+  if (memory && 2.0 * header.Width * header.Height > static_cast<double>(memory)) {
+    error = "the header claims " + claimed + ", more than this machine's memory can hold";
+    return TJp2HeaderStatus::Impossible;
+  }
+
+  // The coding style, in OpenJPEG's reading, which also checks what the sizes left unchecked.
+  TJp2Codec codec;
+  if (!codec.Open(file, header.Container)) {
+    error = codec.Error();
+    return TJp2HeaderStatus::NotOpened;
+  }
+  const opj_image_t* image = codec.Image();
+  if (image->numcomps != header.Components || image->x1 - image->x0 != header.Width ||
+      image->y1 - image->y0 != header.Height) {
+    error = "the library reads another image size";
+    return TJp2HeaderStatus::NotOpened;
+  }
+  if (opj_codestream_info_v2_t* info = opj_get_cstr_info(codec.Codec())) {
+    if (info->m_default_tile_info.tccp_info) header.Resolutions = info->m_default_tile_info.tccp_info[0].numresolutions;
+    opj_destroy_cstr_info(&info);
+  }
+  if (header.Resolutions == 0) {
+    error = "no coding style";
+    return TJp2HeaderStatus::NotOpened;
+  }
+  return TJp2HeaderStatus::Read;
+}
