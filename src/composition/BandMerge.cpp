@@ -2,17 +2,102 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <thread>
 
+#include "CompositionPlatform.h"
+#include "Jp2BandDecoder.h"
+#include "SystemMemory.h"
 #include "qelUtils.h"
 
 namespace {
+bool gDirectDecoding = true;
+
 const wchar_t* BandName(TBand band) {
   switch (band) {
     case TBand::Red: return L"red";
     case TBand::Green: return L"green";
     default: return L"blue";
   }
+}
+
+double ProgressAtStart(TBand band) { return (static_cast<int>(band) - 1) * 0.25; }
+
+bool SameSize(FIBITMAP* composite, uint64_t width, uint64_t height) {
+  return FreeImage_GetWidth(composite) == width && FreeImage_GetHeight(composite) == height;
+}
+
+// FreeImage keeps a band of 9 to 16 unsigned bits as its samples are (fewer bits become 8-bit
+// pictures, scaled on conversion): only such bands, in the container FreeImage was asked to
+// read, take the direct way.
+bool DecodesDirectly(const TJp2Header& header, FREE_IMAGE_FORMAT fileType) {
+  const bool container = (fileType == FIF_JP2 && header.Container == TJp2Container::Jp2) ||
+                         (fileType == FIF_J2K && header.Container == TJp2Container::Codestream);
+  return gDirectDecoding && container && header.IsPlainBand() && header.Precision >= 9;
+}
+
+// Decodes the band into one word of every Composite pixel. The band's top row is the
+// Composite's last scan line, as FreeImage stores pictures bottom-up.
+bool DecodeIntoWord(const std::wstring& fileName, FIBITMAP* composite, TBand word, JobHost& host, TBand band) {
+  const unsigned width = FreeImage_GetWidth(composite), height = FreeImage_GetHeight(composite);
+  const size_t offset = word == TBand::Red     ? offsetof(FIRGB16, red) / sizeof(WORD)
+                        : word == TBand::Green ? offsetof(FIRGB16, green) / sizeof(WORD)
+                                               : offsetof(FIRGB16, blue) / sizeof(WORD);
+  TSampleTarget target;
+  target.Width = width;
+  target.Height = height;
+  target.PixelStep = sizeof(FIRGB16) / sizeof(WORD);
+  target.Row = [composite, height, offset](uint32_t y) {
+    return reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(composite, static_cast<int>(height - 1 - y))) + offset;
+  };
+  TWorkCallbacks callbacks;
+  callbacks.KeepAlive = [] { KeepAlive(); };
+  const double start = ProgressAtStart(band);
+  callbacks.Progress = [&host, start](uint64_t done, uint64_t total) {
+    host.SetProgress(start + (total ? 0.25 * static_cast<double>(done) / static_cast<double>(total) : 0.0));
+  };
+  std::string error;
+  return DecodeJp2Band(compositionPlatform::FsPath(fileName), target, TJp2DecodeOptions{}, callbacks, error);
+}
+
+// The direct way; the same messages and effects as the FreeImage sequence below.
+void ProcessDirectly(TCompositeState& job, JobHost& host, const std::wstring& bandFileName, const TJp2Header& header,
+                     TBand band) {
+  const std::wstring name = BandName(band);
+  if (!job.Composite) {
+    // The whole Composite must fit the machine before it is asked for.
+    const uint64_t memory = PhysicalMemoryBytes();
+    if (memory && static_cast<double>(sizeof(FIRGB16)) * header.Width * header.Height > static_cast<double>(memory)) {
+      KeepAlive();
+      host.ShowModalMessage(L"Error loading " + name);
+      return;
+    }
+    TBitmap composite(FreeImage_AllocateT(FIT_RGB16, static_cast<int>(header.Width), static_cast<int>(header.Height)));
+    if (!composite) {
+      KeepAlive();
+      host.ShowModalMessage(L"Error converting red");
+      job.BandSet = kBandSetRed;
+      return;
+    }
+    const bool decoded = DecodeIntoWord(bandFileName, composite.get(), TBand::Red, host, band);
+    KeepAlive();
+    if (!decoded) {
+      host.ShowModalMessage(L"Error loading " + name);
+      return;
+    }
+    job.Composite = std::move(composite);
+    job.BandSet = kBandSetRed;
+    return;
+  }
+  // A failure part way leaves some of this band's words written; the band does not count, so
+  // the job saves nothing.
+  const bool decoded = DecodeIntoWord(bandFileName, job.Composite.get(), band, host, band);
+  KeepAlive();
+  if (!decoded) {
+    host.ShowModalMessage(L"Error loading " + name);
+    return;
+  }
+  job.BandSet |= band == TBand::Green ? kBandSetGreen : kBandSetBlue;
 }
 
 // The channel image holds one unsigned 16-bit sample per pixel; the Composite one FIRGB16.
@@ -30,15 +115,11 @@ void CopyIntoComposite(FIBITMAP* channel, FIBITMAP* composite, TBand band) {
     }
   }
 }
-}  // namespace
 
-void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFileName,
-                 FREE_IMAGE_FORMAT fileType, TBand band) {
+// The FreeImage sequence: load, convert to RGB16, take the channel, copy it.
+void ProcessThroughFreeImage(TCompositeState& job, JobHost& host, const std::wstring& bandFileName,
+                             FREE_IMAGE_FORMAT fileType, TBand band) {
   const std::wstring name = BandName(band);
-  host.SetStatusText(L"Processing " + name);
-  host.RepaintNow();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
   TBitmap loaded = LoadImageFile(fileType, bandFileName);
   KeepAlive();
   if (!loaded) {
@@ -53,6 +134,10 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
     if (!job.Composite) host.ShowModalMessage(L"Error converting red");
     loaded.reset();
     job.BandSet = kBandSetRed;
+    return;
+  }
+  if (!SameSize(job.Composite.get(), FreeImage_GetWidth(loaded.get()), FreeImage_GetHeight(loaded.get()))) {
+    host.ShowModalMessage(L"Size of " + name + L" differs from red");
     return;
   }
 
@@ -73,3 +158,38 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
   CopyIntoComposite(channel.get(), job.Composite.get(), band);
   job.BandSet |= band == TBand::Green ? kBandSetGreen : kBandSetBlue;
 }
+}  // namespace
+
+void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFileName,
+                 FREE_IMAGE_FORMAT fileType, TBand band) {
+  const std::wstring name = BandName(band);
+  host.SetStatusText(L"Processing " + name);
+  host.RepaintNow();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  host.SetProgress(ProgressAtStart(band));
+
+  // The header tells, before any decoding, whether the band can be decoded at all, whether it
+  // fits the Composite, and which way it takes.
+  TJp2Header header;
+  std::string error;
+  const TJp2HeaderStatus status = ReadJp2Header(compositionPlatform::FsPath(bandFileName), header, error);
+  if (status == TJp2HeaderStatus::Impossible) {
+    KeepAlive();
+    host.ShowModalMessage(L"Error loading " + name);
+    return;
+  }
+  if (status == TJp2HeaderStatus::Read && job.Composite && !SameSize(job.Composite.get(), header.Width, header.Height)) {
+    host.ShowModalMessage(L"Size of " + name + L" differs from red");
+    return;
+  }
+  // The red word is never merged: it comes from the base band.
+  if (status == TJp2HeaderStatus::Read && DecodesDirectly(header, fileType) && (!job.Composite || band != TBand::Red))
+    ProcessDirectly(job, host, bandFileName, header, band);
+  else
+    ProcessThroughFreeImage(job, host, bandFileName, fileType, band);
+  host.SetProgress(ProgressAtStart(band) + 0.25);
+}
+
+namespace compositionTesting {
+void SetDirectDecoding(bool enabled) { gDirectDecoding = enabled; }
+}  // namespace compositionTesting

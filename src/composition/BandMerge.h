@@ -21,11 +21,22 @@ struct TCompositeState {
   TImageMetadata Metadata;  // written with the Composite, where the format has room for it
 };
 
+// A band of one unsigned component of 9 to 16 bits in a JP2 file is decoded straight into its
+// word of the Composite, tile by tile on every core; every other band goes through FreeImage
+// (load, convert to RGB16, take the channel). Both give the same samples: FreeImage keeps such
+// values as they are. A base band decoded directly fills only the red word; the green and blue
+// words count only once their own bands have filled them.
 // A merged band counts only once its samples have been copied; one that loads but does not
 // convert, or whose channel cannot be taken, shows its messages and leaves the set as it was,
 // so the job fails instead of saving another band's words in its place.
-// A merged band of another size than the Composite is copied where the two overlap, from row
-// 0 and column 0 as FreeImage numbers them; the rest of its channel keeps what the base band's
-// conversion put there.
+// A merged band whose size differs from the Composite's is refused with "Size of <band> differs
+// from red", known from the file's header before any decoding where the header can be read,
+// and the job fails: no composite is ever part one band, part another.
+// Progress: band k (red 0, green 1, blue 2) moves the host's progress from k/4 to (k+1)/4.
 void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFileName,
                  FREE_IMAGE_FORMAT fileType, TBand band);
+
+namespace compositionTesting {
+// False sends every band through FreeImage, as a reference for the direct decoding.
+void SetDirectDecoding(bool enabled);
+}  // namespace compositionTesting

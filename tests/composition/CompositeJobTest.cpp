@@ -14,6 +14,7 @@
 #include "CompositeJob.h"
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
+#include "Jp2Encode.h"
 #include "RecordingHost.h"
 #include "SampleValues.h"
 #include "TempFile.h"
@@ -91,6 +92,7 @@ class JobTest : public ::testing::Test {
     fs::create_directories(FDir);
   }
   void TearDown() override {
+    compositionTesting::SetDirectDecoding(true);
     compositionTesting::SetConvertHook(nullptr);
     compositionTesting::SetChannelHook(nullptr);
     qelUtilsTesting::SetKeepAliveHooks(nullptr, nullptr);
@@ -222,11 +224,34 @@ TEST_F(JobTest, TinyBandsAndAFolderNameOutsideAscii) {
   ExpectComposite(dir / (kStem + "48.tif"), {4, 3, 2}, {3, 3, 2}, {2, 3, 2});
 }
 
-TEST_F(JobTest, MergedBandsOfOtherSizesFillOnlyWhereTheyOverlap) {
-  // Red 300 x 200 makes the Composite; green is 150 x 100, blue 320 x 240.
+TEST_F(JobTest, MergedBandsOfAnotherSizeFailTheJobBeforeDecoding) {
+  // Red 300 x 200 makes the Composite; green is 150 x 100, blue 320 x 240. Either way of
+  // decoding refuses both.
   CopyBands("mixed", {"B02", "B03", "B04"});
-  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Saved);
-  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 150, 100}, {2, 320, 240});
+  for (const bool direct : {true, false}) {
+    compositionTesting::SetDirectDecoding(direct);
+    RecordingHost host;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B04"))), TJobOutcome::Failed);
+    EXPECT_EQ(host.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"status: Processing green",
+                                 L"repaint", L"box: Size of green differs from red", L"status: Processing blue",
+                                 L"repaint", L"box: Size of blue differs from red"},
+                                FailureEnd(DroppedName("B04"))}));
+    EXPECT_TRUE(Written().empty());
+  }
+  // A transposed blue band, 200 x 300.
+  fs::remove(Band("B02"));
+  fs::remove(Band("B03"));
+  CopyBands("tile", {"B03"});
+  ASSERT_TRUE(jp2encode::Write(Band("B02"), [] {
+    jp2encode::TSpec spec;
+    spec.Width = 200;
+    spec.Height = 300;
+    return spec;
+  }(), [](uint32_t, uint32_t x, uint32_t y) { return static_cast<int32_t>(x + y); }));
+  EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Failed);
+  EXPECT_EQ(FHost.Calls, Join({{L"busy"}, kAnnounceAll, {L"box: Size of blue differs from red"},
+                               FailureEnd(DroppedName("B04"))}));
+  EXPECT_TRUE(Written().empty());
 }
 
 TEST_F(JobTest, RepeatedJobsOverwriteTheOutput) {
@@ -247,8 +272,9 @@ uint32_t MovingTick() { return ++gMovingTick; }
 void LogKeepAlive() { gKeepAliveLog->Calls.push_back(L"keep-alive"); }
 
 TEST_F(JobTest, KeepAliveFollowsEachLongCallAndEvery128Rows) {
-  // Red 300 x 200 is the base; green 150 x 100 copies rows 0..99, blue 320 x 240 rows 0..199.
-  CopyBands("mixed", {"B02", "B03", "B04"});
+  // Through FreeImage: red 300 x 200 is the base; green and blue copy rows 0..199.
+  CopyBands("tile", {"B02", "B03", "B04"});
+  compositionTesting::SetDirectDecoding(false);
   gKeepAliveLog = &FHost;
   qelUtilsTesting::SetKeepAliveHooks(MovingTick, LogKeepAlive);
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Saved);
@@ -258,11 +284,24 @@ TEST_F(JobTest, KeepAliveFollowsEachLongCallAndEvery128Rows) {
             (Calls{L"busy",
                    L"status: Processing red", L"repaint", keep, keep,              // load, convert
                    L"status: Processing green", L"repaint", keep, keep, keep,      // load, convert, channel
-                   keep,                                                           // row 0
-                   L"status: Processing blue", L"repaint", keep, keep, keep,
                    keep, keep,                                                     // rows 0 and 128
+                   L"status: Processing blue", L"repaint", keep, keep, keep,
+                   keep, keep,
                    L"status: Saving...this will take some time!", L"repaint", L"status: " + complete,
                    L"repaint", L"box: " + complete, L"status: Finished", L"hint", L"repaint", L"restore"}));
+
+  // Decoded directly: while each band decodes, and once after.
+  compositionTesting::SetDirectDecoding(true);
+  RecordingHost direct;
+  gKeepAliveLog = &direct;
+  EXPECT_EQ(RunCompositeJob(direct, Wide(Band("B04"))), TJobOutcome::Saved);
+  std::vector<int> perBand;
+  for (const auto& call : direct.Calls) {
+    if (call.rfind(L"status: Processing", 0) == 0) perBand.push_back(0);
+    else if (call == keep && !perBand.empty()) ++perBand.back();
+  }
+  ASSERT_EQ(perBand.size(), 3u);
+  for (const int count : perBand) EXPECT_GE(count, 2);
 }
 
 // A clock whose n-th reading is n * n seconds past a fixed instant: every duration in the
@@ -363,6 +402,7 @@ TEST_F(JobTest, MissingRedLetsGreenBecomeTheBaseAndStillFails) {
 }
 
 // Conversion and channel failures come through the seams: every real band file converts.
+// Bands decoded directly are never converted, so these jobs take FreeImage's way.
 int gConversions = 0;
 int gFailConversion = 0;  // which conversion fails (1 red, 2 green, 3 blue), 0 none
 FIBITMAP* FailingConvert(FIBITMAP* image, FREE_IMAGE_TYPE type, BOOL scale) {
@@ -377,6 +417,7 @@ FIBITMAP* ThrowingConvert(FIBITMAP* image, FREE_IMAGE_TYPE type, BOOL scale) {
 
 TEST_F(JobTest, MergedBandThatDoesNotConvertIsNotCountedAsDone) {
   CopyBands("tile", {"B02", "B03", "B04"});
+  compositionTesting::SetDirectDecoding(false);  // conversions happen on FreeImage's way only
   gConversions = 0;
   gFailConversion = 2;
   compositionTesting::SetConvertHook(FailingConvert);
@@ -390,6 +431,7 @@ TEST_F(JobTest, MergedBandThatDoesNotConvertIsNotCountedAsDone) {
 
 TEST_F(JobTest, MergedBandWhoseChannelCannotBeTakenIsNotCountedAsDone) {
   CopyBands("tile", {"B02", "B03", "B04"});
+  compositionTesting::SetDirectDecoding(false);  // conversions happen on FreeImage's way only
   compositionTesting::SetChannelHook(NoChannel);
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Failed);
   EXPECT_EQ(FHost.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"status: Processing green",
@@ -401,6 +443,7 @@ TEST_F(JobTest, MergedBandWhoseChannelCannotBeTakenIsNotCountedAsDone) {
 
 TEST_F(JobTest, BaseBandThatDoesNotConvertPassesTheBaseToGreen) {
   CopyBands("tile", {"B02", "B03", "B04"});
+  compositionTesting::SetDirectDecoding(false);  // conversions happen on FreeImage's way only
   gConversions = 0;
   gFailConversion = 1;
   compositionTesting::SetConvertHook(FailingConvert);
@@ -414,6 +457,7 @@ TEST_F(JobTest, BaseBandThatDoesNotConvertPassesTheBaseToGreen) {
 
 TEST_F(JobTest, LibraryThatThrowsStillGivesTheCursorBackAndSaysSo) {
   CopyBands("tile", {"B02", "B03", "B04"});
+  compositionTesting::SetDirectDecoding(false);  // conversions happen on FreeImage's way only
   gConversions = 0;
   compositionTesting::SetConvertHook(ThrowingConvert);
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::Failed);
