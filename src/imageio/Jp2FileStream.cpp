@@ -28,6 +28,9 @@ TJp2File::~TJp2File() {
 }
 
 bool TJp2File::Open(const std::filesystem::path& path) {
+  // A FIFO or device would block the open, or never end: regular files (or links to one) only.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
   FFile = OpenForReading(path);
   if (!FFile) return false;
   if (!SeekTo(FFile, 0, SEEK_END)) return false;

@@ -563,10 +563,12 @@ TEST_F(JobTest, ProgressRisesFromZeroToOneAndComesOffHoweverTheJobEnds) {
     SCOPED_TRACE("library throws");
     gConversions = 0;
     compositionTesting::SetConvertHook(ThrowingConvert);
+    compositionTesting::SetDirectDecoding(false);  // conversions happen on FreeImage's way only
     RecordingHost host;
     EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Failed);
     ExpectProgress(host.Progress, false);
     compositionTesting::SetConvertHook(nullptr);
+    compositionTesting::SetDirectDecoding(true);
   }
   {
     SCOPED_TRACE("missing band");

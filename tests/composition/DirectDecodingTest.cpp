@@ -54,12 +54,6 @@ int32_t Noise(uint32_t precision, uint32_t seed, uint32_t x, uint32_t y) {
   return static_cast<int32_t>(h & ((1u << precision) - 1));
 }
 
-class ProgressHost : public RecordingHost {
- public:
-  std::vector<double> Progress;
-  void SetProgress(double fraction) override { Progress.push_back(fraction); }
-};
-
 struct TRun {
   TBitmap Composite;
   TBandSet BandSet = 0;
@@ -71,7 +65,7 @@ struct TRun {
 TRun RunBands(const std::vector<fs::path>& bands, bool direct) {
   compositionTesting::SetDirectDecoding(direct);
   TCompositeState job;
-  ProgressHost host;
+  RecordingHost host;
   const TBand order[] = {TBand::Red, TBand::Green, TBand::Blue};
   for (int k = 0; k < 3; ++k) ProcessBand(job, host, Wide(bands[k]), FIF_JP2, order[k]);
   compositionTesting::SetDirectDecoding(true);
