@@ -6,6 +6,7 @@
 #include "ConsoleHost.h"
 #include "FreeImageSession.h"
 #include "ProductJob.h"
+#include "TempFile.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
 
@@ -87,6 +88,8 @@ int Run(const std::vector<std::wstring>& args) {
   if (productOptions && !IsProductPath(files[0]))
     return UsageError(L"--false-colour and --resolution apply to products (.SAFE, metadata file, granule, IMG_DATA, .zip)");
 
+  // Ctrl-C, a closed console or a kill during a save must not leave the half-written file.
+  RemoveTempFilesOnInterrupt();
   qelUtilsInitialize();
   int status = 1;
   {

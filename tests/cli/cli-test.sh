@@ -103,5 +103,59 @@ check unknown-option 2 --fast "$work/tile/${stem}B03.jp2"
 check help 0 --help
 grep -q "^usage: bandweave-cli" "$work/out" || { echo "FAIL help: no usage on stdout"; fails=$((fails + 1)); }
 
+# --- Saving: a disk that fills up, names that were never ours, the longest name, Ctrl-C ----------
+leftovers() {  # leftovers NAME DIR: no temporary file may stay behind
+  if compgen -G "$2/.bw-*" >/dev/null; then echo "FAIL $1: temporary file left: $(ls -A "$2")"; fails=$((fails + 1)); fi
+}
+mkdir "$work/save"
+cp "$data/tile/${stem}B02.jp2" "$data/tile/${stem}B03.jp2" "$data/tile/${stem}B04.jp2" "$work/save/"
+# Files of the user's at the names the program once wrote to, and a link planted there.
+echo "mine" >"$work/save/${stem}48.tif.part"
+ln -s "$work/victim" "$work/save/${stem}48.png.part"
+for format in tif png; do
+  option=--tiff; [ $format = png ] && option=--png
+  check "good-$format" 0 $option "$work/save/${stem}B03.jp2"
+  cp "$work/save/${stem}48.$format" "$work/good.$format"
+  # The kernel refuses writes past 4 KiB, as a full disk would, half-way through the save.
+  ( trap '' XFSZ; ulimit -f 4; exec "$cli" $option "$work/save/${stem}B03.jp2" ) >"$work/out" 2>"$work/err"
+  status=$?
+  [ $status = 1 ] || { echo "FAIL full-$format: exit status $status"; fails=$((fails + 1)); }
+  expect "full-$format-stdout" "$work/out" "Error saving file: $work/save/${stem}48.$format"
+  cmp -s "$work/good.$format" "$work/save/${stem}48.$format" || { echo "FAIL full-$format: earlier output changed"; fails=$((fails + 1)); }
+  leftovers "full-$format" "$work/save"
+done
+[ "$(cat "$work/save/${stem}48.tif.part")" = mine ] || { echo "FAIL part: the user's file changed"; fails=$((fails + 1)); }
+[ ! -e "$work/victim" ] || { echo "FAIL part: a planted link was followed"; fails=$((fails + 1)); }
+
+# The longest file names (255 bytes) still save: the output name is one byte shorter than the band's.
+long=$(printf 'n%.0s' $(seq 248))
+mkdir "$work/long"
+for band in B02 B03 B04; do cp "$data/tile/${stem}$band.jp2" "$work/long/${long}$band.jp2"; done
+check longest-name 0 "$work/long/${long}B02.jp2"
+[ -s "$work/long/${long}48.tif" ] || { echo "FAIL longest-name: no output"; fails=$((fails + 1)); }
+
+# Ctrl-C during a save ends the tool at once and leaves no temporary file. Job control puts the
+# tool in a process group of its own, where SIGINT is not ignored as for a plain background job.
+if [ -d "$data/large" ]; then
+  mkdir "$work/big"
+  cp "$data/large/${stem}B02.jp2" "$data/large/${stem}B03.jp2" "$data/large/${stem}B04.jp2" "$work/big/"
+  set -m
+  "$cli" --png "$work/big/${stem}B03.jp2" >"$work/out" 2>"$work/err" &
+  pid=$!
+  set +m
+  interrupted=0
+  for _ in $(seq 1 6000); do
+    if compgen -G "$work/big/.bw-*" >/dev/null; then kill -INT $pid; interrupted=1; break; fi
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.01
+  done
+  wait $pid
+  status=$?
+  if [ $interrupted = 0 ]; then echo "FAIL sigint: the save was never seen running"; fails=$((fails + 1))
+  elif [ $status != 130 ]; then echo "FAIL sigint: exit status $status, expected 130"; fails=$((fails + 1)); fi
+  leftovers sigint "$work/big"
+  [ ! -e "$work/big/${stem}48.png" ] || { echo "FAIL sigint: an output appeared"; fails=$((fails + 1)); }
+fi
+
 [ $fails = 0 ] && echo "bandweave-cli: all checks passed"
 exit $((fails > 0))
