@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -34,7 +33,8 @@ bool EncodeBlocksInOrder(size_t count, unsigned workers,
 
   std::mutex lock;
   std::condition_variable blockDone, slotFree;
-  std::deque<TBlock> window;  // blocks consumed .. consumed + window.size() - 1
+  // Block i lives in ring[i % inFlight] from its claim until it is consumed.
+  std::vector<TBlock> ring(inFlight);
   size_t consumed = 0, claimed = 0;
   bool stop = false;
 
@@ -44,7 +44,6 @@ bool EncodeBlocksInOrder(size_t count, unsigned workers,
       slotFree.wait(guard, [&] { return stop || claimed >= count || claimed < consumed + inFlight; });
       if (stop || claimed >= count) return;
       const size_t index = claimed++;
-      window.emplace_back();
       guard.unlock();
       std::vector<uint8_t> bytes;
       bool ok = false;
@@ -54,7 +53,7 @@ bool EncodeBlocksInOrder(size_t count, unsigned workers,
         ok = false;  // out of memory in a worker fails the save, not the process
       }
       guard.lock();
-      TBlock& block = window[index - consumed];
+      TBlock& block = ring[index % inFlight];
       block.Bytes = std::move(bytes);
       block.Ok = ok;
       block.Ready = true;
@@ -78,28 +77,29 @@ bool EncodeBlocksInOrder(size_t count, unsigned workers,
     if (callbacks.KeepAlive) callbacks.KeepAlive();
   };
   try {
-  for (size_t index = 0; ok && index < count; ++index) {
-    std::vector<uint8_t> bytes;
-    bool encoded;
-    {
-      std::unique_lock<std::mutex> guard(lock);
-      while (window.empty() || !window.front().Ready) {
-        if (blockDone.wait_for(guard, kCallbackInterval) == std::cv_status::timeout) {
-          guard.unlock();
-          callBack(true);
-          guard.lock();
+    for (size_t index = 0; ok && index < count; ++index) {
+      std::vector<uint8_t> bytes;
+      bool encoded;
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        TBlock& block = ring[index % inFlight];
+        while (!block.Ready) {
+          if (blockDone.wait_for(guard, kCallbackInterval) == std::cv_status::timeout) {
+            guard.unlock();
+            callBack(true);
+            guard.lock();
+          }
         }
+        bytes = std::move(block.Bytes);
+        encoded = block.Ok;
+        block = TBlock();
+        ++consumed;
+        slotFree.notify_all();
       }
-      bytes = std::move(window.front().Bytes);
-      encoded = window.front().Ok;
-      window.pop_front();
-      ++consumed;
-      slotFree.notify_all();
+      ok = encoded && consume(index, bytes);
+      if (callbacks.Progress) callbacks.Progress(index + 1, count);
+      callBack(false);
     }
-    ok = encoded && consume(index, bytes);
-    if (callbacks.Progress) callbacks.Progress(index + 1, count);
-    callBack(false);
-  }
   } catch (...) {
     ok = false;  // a writer or a callback that throws stops the workers before it goes on
   }

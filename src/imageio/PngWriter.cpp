@@ -39,11 +39,6 @@ bool WriteChunk(TOutputFile& file, const char* type, const uint8_t* data, size_t
   return true;
 }
 
-uint8_t Paeth(int a, int b, int c) {
-  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
 // A row in PNG's byte order (big-endian samples).
 void RowBytes(const uint16_t* samples, size_t count, uint8_t* out) {
   for (size_t i = 0; i < count; ++i) {
@@ -52,17 +47,15 @@ void RowBytes(const uint16_t* samples, size_t count, uint8_t* out) {
   }
 }
 
-// Filters one row with the Paeth predictor (filter type 4) against the row above (all zero
-// for the top row).
-void FilterRow(const uint8_t* row, const uint8_t* above, size_t size, uint8_t* out) {
+// Filters one row with the Sub filter (type 1): each byte less the same byte of the pixel to
+// its left. On Sentinel-2 composites it compresses within a per cent of Paeth and Up at a
+// fraction of their cost, and it needs no row above, so runs of rows stand alone.
+void FilterRow(const uint8_t* row, size_t size, uint8_t* out) {
   constexpr size_t kPixel = 6;
-  out[0] = 4;
+  out[0] = 1;
   ++out;
-  for (size_t i = 0; i < size; ++i) {
-    const int a = i >= kPixel ? row[i - kPixel] : 0;
-    const int c = i >= kPixel ? above[i - kPixel] : 0;
-    out[i] = static_cast<uint8_t>(row[i] - Paeth(a, above[i], c));
-  }
+  for (size_t i = 0; i < std::min(size, kPixel); ++i) out[i] = row[i];
+  for (size_t i = kPixel; i < size; ++i) out[i] = static_cast<uint8_t>(row[i] - row[i - kPixel]);
 }
 
 // One run of rows: filtered, then raw deflate ending on a byte boundary (a full flush), or with
@@ -70,12 +63,10 @@ void FilterRow(const uint8_t* row, const uint8_t* above, size_t size, uint8_t* o
 // goes in the last four bytes of out, for the caller to combine and strip.
 bool EncodeBlock(const TRowView& rows, uint32_t first, uint32_t count, bool last, std::vector<uint8_t>& out) {
   const size_t samples = static_cast<size_t>(rows.Width) * 3, size = samples * 2;
-  std::vector<uint8_t> above(size, 0), current(size), filtered((size + 1) * count);
-  if (first > 0) RowBytes(rows.Row(first - 1), samples, above.data());
+  std::vector<uint8_t> row(size), filtered((size + 1) * count);
   for (uint32_t r = 0; r < count; ++r) {
-    RowBytes(rows.Row(first + r), samples, current.data());
-    FilterRow(current.data(), above.data(), size, filtered.data() + r * (size + 1));
-    above.swap(current);
+    RowBytes(rows.Row(first + r), samples, row.data());
+    FilterRow(row.data(), size, filtered.data() + r * (size + 1));
   }
 
   z_stream stream{};
