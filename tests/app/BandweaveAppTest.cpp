@@ -144,10 +144,6 @@ TEST_F(App, ProductFolderAndZipArgumentsGiveTheirComposites) {
   fs::remove_all(dir);
 }
 
-// Whether loading and saving serve the queue between tiles and strips. Until they do, a band's
-// decode and the save each hold the thread for seconds, and the check below would only state that.
-constexpr bool kQueueServedBetweenTilesAndStrips = false;
-
 // A job of several seconds (4000 x 4000 bands): the window answers a message sent every 100 ms
 // within 1 s throughout, and the system never counts it as hung.
 TEST_F(App, WindowAnswersMessagesThroughoutALongJob) {
@@ -171,8 +167,6 @@ TEST_F(App, WindowAnswersMessagesThroughoutALongJob) {
   EXPECT_GE(jobMs, 2000u);
   const std::string seen = std::to_string(probe.Unanswered()) + " of " + std::to_string(probe.Probes()) +
                            " probes unanswered within 1 s, worst answer " + std::to_string(probe.WorstMs()) + " ms";
-  if (!kQueueServedBetweenTilesAndStrips)
-    GTEST_SKIP() << "decoding and saving do not yet serve the queue between tiles and strips (" << seen << ")";
   EXPECT_EQ(probe.Unanswered(), 0) << seen;
   EXPECT_EQ(probe.HungSeen(), 0) << seen;
 }
