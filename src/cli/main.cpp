@@ -5,6 +5,7 @@
 #include "CompositeJob.h"
 #include "ConsoleHost.h"
 #include "FreeImageSession.h"
+#include "OutputExtras.h"
 #include "ProductJob.h"
 #include "TempFile.h"
 #include "TextCodec.h"
@@ -12,7 +13,8 @@
 
 namespace {
 const wchar_t* const kUsage =
-    L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] [--false-colour] [--resolution 10|20|60] FILE\n"
+    L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] [--false-colour] [--resolution 10|20|60]\n"
+    L"                     [--world-file] [--quicklook [--reduce N]] FILE\n"
     L"\n"
     L"Merges the three Sentinel-2 band files of a colour composite into one 48-bit RGB\n"
     L"picture. FILE is any one band of the set: a name ending in B02.jp2, B03.jp2 or B04.jp2\n"
@@ -30,17 +32,28 @@ const wchar_t* const kUsage =
     L"  --times           start each progress line with the seconds since start\n"
     L"  --false-colour    for a product: false colour instead of true colour\n"
     L"  --resolution M    for an L2A product: the 10, 20 or 60 m bands (default: the finest)\n"
+    L"  --world-file      beside each PNG written, a world file (.pgw) and a .png.aux.xml\n"
+    L"                    with the coordinate system, from the bands' own georeferencing\n"
+    L"                    (a TIFF carries it in its GeoTIFF tags anyway)\n"
+    L"  --quicklook       also write an 8-bit RGB PNG for ordinary viewers beside the\n"
+    L"                    picture, named like it with _ql.png in place of its extension\n"
+    L"                    (..._48_ql.png), mapped as ESA's true-colour image (TCI) with the\n"
+    L"                    offset of the product's MTD_MSIL2A.xml or MTD_MSIL1C.xml (0 when\n"
+    L"                    there is none)\n"
+    L"  --reduce N        decode the quicklook at 1/2^N resolution (N = 0 .. 15)\n"
     L"  --help            show this text\n"
     L"\n"
     L"Progress goes to stderr, the outcome to stdout. Exit status: 0 when the picture was\n"
     L"written, 1 when the job reported a failure, 2 for a usage error, a missing file or a\n"
-    L"file that is not JPEG 2000.\n"
+    L"file that is not JPEG 2000. When the picture was written but a quicklook or side file\n"
+    L"asked for was not, the status is 1.\n"
+    L"Outputs carry \"Contains modified Copernicus Sentinel data\" in their metadata.\n"
     L"JPEG 2000 decoding uses every core unless OPJ_NUM_THREADS says otherwise.";
 
 int UsageError(const std::wstring& why) {
   WriteLine(stderr, L"bandweave-cli: " + why);
-  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] [--false-colour] [--resolution M] FILE"
-                    L"   (--help for more)");
+  WriteLine(stderr, L"usage: bandweave-cli [--png | --tiff] [--beep] [--times] [--false-colour] [--resolution M]"
+                    L" [--world-file] [--quicklook [--reduce N]] FILE   (--help for more)");
   return 2;
 }
 
@@ -51,6 +64,8 @@ int Run(const std::vector<std::wstring>& args) {
   bool optionsDone = false;
   TProductRequest product;
   bool productOptions = false;
+  TExtraOutputs extras;
+  bool reduceGiven = false;
   std::vector<std::wstring> files;
   for (size_t k = 0; k < args.size(); ++k) {
     const std::wstring& arg = args[k];
@@ -76,6 +91,17 @@ int Run(const std::vector<std::wstring>& args) {
         if (value != L"10" && value != L"20" && value != L"60") return UsageError(L"--resolution takes 10, 20 or 60");
         product.Metres = std::stoi(value);
         productOptions = true;
+      } else if (arg == L"--world-file") {
+        extras.WorldFile = true;
+      } else if (arg == L"--quicklook") {
+        extras.Quicklook = true;
+      } else if (arg == L"--reduce") {
+        const std::wstring value = k + 1 < args.size() ? args[++k] : L"";
+        if (value.empty() || value.size() > 2 || value.find_first_not_of(L"0123456789") != std::wstring::npos ||
+            std::stoi(value) > 15)
+          return UsageError(L"--reduce takes a number from 0 to 15");
+        extras.Reduce = static_cast<unsigned>(std::stoi(value));
+        reduceGiven = true;
       } else {
         return UsageError(L"unknown option " + arg);
       }
@@ -87,6 +113,9 @@ int Run(const std::vector<std::wstring>& args) {
   // A band file chooses by its own name; the options would be silently ignored there.
   if (productOptions && !IsProductPath(files[0]))
     return UsageError(L"--false-colour and --resolution apply to products (.SAFE, metadata file, granule, IMG_DATA, .zip)");
+  if (reduceGiven && !extras.Quicklook) return UsageError(L"--reduce goes with --quicklook");
+  if (extras.WorldFile && format != 0 && !extras.Quicklook)
+    return UsageError(L"--world-file goes with a PNG: --png or --quicklook");
 
   // Ctrl-C, a closed console or a kill during a save must not leave the half-written file.
   RemoveTempFilesOnInterrupt();
@@ -96,7 +125,9 @@ int Run(const std::vector<std::wstring>& args) {
     FreeImageSession images;
     ConsoleHost host(format < 0 ? 1 : format, beep, times);
     switch (ProcessDroppedPath(host, files[0], product)) {
-      case TJobOutcome::Saved: status = 0; break;
+      case TJobOutcome::Saved:
+        status = WriteExtraOutputs(files[0], product, format < 0 ? 1 : format, extras) ? 0 : 1;
+        break;
       case TJobOutcome::NoSuchFile:
         WriteLine(stderr, L"bandweave-cli: no such file: " + files[0]);
         status = 2;

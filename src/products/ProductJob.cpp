@@ -71,3 +71,9 @@ bool IsProductPath(const std::wstring& path) {
   if (IsZipName(path)) return IsExistingFile(path);
   return FindForPath(path, {}).Find != TProductFind::NotAProduct;
 }
+
+std::wstring ProductBandFile(const std::wstring& path, const TProductRequest& request) {
+  if (IsZipName(path)) return {};
+  const TProductBand band = FindForPath(path, request);
+  return band.Find == TProductFind::Found ? band.Band : std::wstring();
+}

@@ -15,6 +15,10 @@ TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TP
 // paths beyond band files that a caller should hand to ProcessDroppedPath.
 bool IsProductPath(const std::wstring& path);
 
+// The band file ProcessDroppedPath runs the job on for a product folder or metadata file; empty
+// for a zip (its bands are gone once the job ends) and when no band is found.
+std::wstring ProductBandFile(const std::wstring& path, const TProductRequest& request);
+
 // Texts shown for products, in the job's manner: status line, message box, one beep.
 namespace producttext {
 inline const wchar_t* const kSeveralTiles = L"Several tiles in this product: drop one granule folder";

@@ -100,6 +100,10 @@ check no-file 2
 check two-files 2 a b
 check both-formats 2 --png --tiff "$work/tile/${stem}B03.jp2"
 check unknown-option 2 --fast "$work/tile/${stem}B03.jp2"
+check reduce-alone 2 --reduce 1 "$work/tile/${stem}B03.jp2"
+check reduce-not-a-number 2 --quicklook --reduce x "$work/tile/${stem}B03.jp2"
+check reduce-last 2 "$work/tile/${stem}B03.jp2" --quicklook --reduce
+check world-file-without-png 2 --world-file "$work/tile/${stem}B03.jp2"
 check help 0 --help
 grep -q "^usage: bandweave-cli" "$work/out" || { echo "FAIL help: no usage on stdout"; fails=$((fails + 1)); }
 

@@ -1,0 +1,161 @@
+#include "Quicklook.h"
+
+#include <FreeImage.h>
+
+#include <fstream>
+#include <new>
+#include <system_error>
+
+#include "CompositionPlatform.h"
+#include "ImageFiles.h"
+#include "Jp2BandDecoder.h"
+#include "OutputMetadata.h"
+#include "TextCodec.h"
+#include "TrueColour.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr size_t kMetadataFileLimit = 64u << 20;
+constexpr int kFoldersAbove = 4;
+
+bool ReadSmallFile(const fs::path& path, std::string& text) {
+  std::error_code error;
+  const auto size = fs::file_size(path, error);
+  if (error || size > kMetadataFileLimit) return false;
+  std::ifstream file(path, std::ios::binary);
+  text.resize(static_cast<size_t>(size));
+  return file && file.read(text.data(), static_cast<std::streamsize>(size)) && file.gcount() == static_cast<std::streamsize>(size);
+}
+
+std::wstring Shown(fs::path path) { return FromUtf8(path.make_preferred().u8string()); }
+
+#if defined(_WIN32)
+BOOL SavePng(FIBITMAP* bitmap, const std::wstring& path) {
+  return FreeImage_SaveU(FIF_PNG, bitmap, path.c_str(), PNG_Z_BEST_SPEED);
+}
+#else
+BOOL SavePng(FIBITMAP* bitmap, const std::wstring& path) {
+  return FreeImage_Save(FIF_PNG, bitmap, ToUtf8(path).c_str(), PNG_Z_BEST_SPEED);
+}
+#endif
+}  // namespace
+
+TBandOffsetSource FindBandOffset(const std::wstring& bandPath) {
+  TBandOffsetSource source;
+  std::error_code error;
+  fs::path folder = fs::absolute(compositionPlatform::FsPath(bandPath), error).parent_path();
+  if (error) return source;
+  for (int up = 0; up <= kFoldersAbove; ++up) {
+    for (const char* name : {"MTD_MSIL2A.xml", "MTD_MSIL1C.xml"}) {
+      const fs::path candidate = folder / name;
+      if (!fs::is_regular_file(candidate, error)) continue;
+      source.MetadataFile = Shown(candidate);
+      std::string text;
+      const std::optional<int> band = Sentinel2BandId(ToUtf8(FileNamePart(bandPath)));
+      if (band && ReadSmallFile(candidate, text)) {
+        const TBandOffset offset = BandOffsetFromMetadata(text, *band);
+        if (offset.Offset) {
+          source.Offset = *offset.Offset;
+          source.Listed = true;
+        }
+      }
+      return source;
+    }
+    if (!folder.has_relative_path()) break;  // the root
+    folder = folder.parent_path();
+  }
+  return source;
+}
+
+std::wstring QuicklookName(const std::wstring& compositePath) {
+  const size_t dot = compositePath.find_last_of(L'.');
+  const size_t slash = compositePath.find_last_of(L"/\\");
+  const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+  return (hasExtension ? compositePath.substr(0, dot) : compositePath) + L"_ql.png";
+}
+
+TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce) {
+  TQuicklookResult result;
+  const std::wstring* bands[3] = {&names.Red, &names.Green, &names.Blue};
+  fs::path files[3];
+  uint32_t width = 0, height = 0;
+  for (int c = 0; c < 3; ++c) {
+    files[c] = compositionPlatform::FsPath(*bands[c]);
+    TJp2Header header;
+    std::string error;
+    if (ReadJp2Header(files[c], header, error) != TJp2HeaderStatus::Read || !header.IsPlainBand()) {
+      result.Error = L"cannot decode " + FileNamePart(*bands[c]) + (error.empty() ? L"" : L": " + FromUtf8(error));
+      return result;
+    }
+    if (reduce >= header.Resolutions) {
+      result.Error = FileNamePart(*bands[c]) + L" has " + std::to_wstring(header.Resolutions) +
+                     L" resolution levels; it cannot be reduced " + std::to_wstring(reduce) + L" times";
+      return result;
+    }
+    if (c == 0) {
+      width = header.WidthAt(reduce);
+      height = header.HeightAt(reduce);
+    } else if (header.WidthAt(reduce) != width || header.HeightAt(reduce) != height) {
+      result.Error = L"the bands differ in size";
+      return result;
+    }
+  }
+
+  TBitmap picture(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 24));
+  std::vector<uint16_t> samples;
+  try {
+    samples.resize(static_cast<size_t>(width) * height);
+  } catch (const std::bad_alloc&) {
+    picture.reset();
+  }
+  if (!picture) {
+    result.Error = L"not enough memory for a " + std::to_wstring(width) + L" x " + std::to_wstring(height) + L" quicklook";
+    return result;
+  }
+  const int byteOf[3] = {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE};
+  for (int c = 0; c < 3; ++c) {
+    const TBandOffsetSource offset = FindBandOffset(*bands[c]);
+    const std::wstring band = FileNamePart(*bands[c]);
+    if (offset.Listed)
+      result.Notes.push_back(L"offset " + std::to_wstring(offset.Offset) + L" for " + band + L" from " + offset.MetadataFile);
+    else if (!offset.MetadataFile.empty())
+      result.Notes.push_back(offset.MetadataFile + L" lists no offset for " + band + L": taken as 0");
+    else
+      result.Notes.push_back(L"no product metadata (MTD_MSIL2A.xml or MTD_MSIL1C.xml) found for " + band +
+                             L": offset taken as 0");
+
+    TSampleTarget target;
+    target.Width = width;
+    target.Height = height;
+    target.Row = [&samples, width](uint32_t y) { return samples.data() + static_cast<size_t>(y) * width; };
+    TJp2DecodeOptions options;
+    options.Reduce = reduce;
+    std::string error;
+    if (!DecodeJp2Band(files[c], target, options, TWorkCallbacks{}, error)) {
+      result.Error = L"cannot decode " + band + (error.empty() ? L"" : L": " + FromUtf8(error));
+      return result;
+    }
+    // FreeImage keeps rows bottom-up.
+    for (uint32_t y = 0; y < height; ++y) {
+      BYTE* line = FreeImage_GetScanLine(picture.get(), static_cast<int>(height - 1 - y));
+      const uint16_t* row = samples.data() + static_cast<size_t>(y) * width;
+      for (uint32_t x = 0; x < width; ++x) line[3 * x + byteOf[c]] = TrueColourByte(row[x], offset.Offset);
+    }
+  }
+  samples = std::vector<uint16_t>();
+  FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
+
+  // Beside the target first, so a failed save leaves an earlier quicklook as it was.
+  const std::wstring partial = path + L".part";
+  std::error_code ignored;
+  if (!SavePng(picture.get(), partial) || !compositionPlatform::MoveOver(partial, path)) {
+    fs::remove(compositionPlatform::FsPath(partial), ignored);
+    result.Error = L"cannot write " + path;
+    return result;
+  }
+  result.Written = true;
+  result.Width = width;
+  result.Height = height;
+  return result;
+}

@@ -1,0 +1,33 @@
+// A quick look at a composite for ordinary image viewers: the three bands decoded (optionally
+// at a reduced resolution), each mapped to 8 bits as ESA's true-colour image (TCI) is, and
+// written as an 8-bit RGB PNG carrying the attribution.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CompositeJob.h"
+#include "Georeference.h"
+
+// The radiometric offset of one band file, from the product's metadata file (MTD_MSIL2A.xml or
+// MTD_MSIL1C.xml) in the band's folder or up to four folders above it.
+struct TBandOffsetSource {
+  int Offset = 0;            // 0 when none was found
+  std::wstring MetadataFile;  // empty when there is none
+  bool Listed = false;       // the file lists an offset for this band
+};
+TBandOffsetSource FindBandOffset(const std::wstring& bandPath);
+
+struct TQuicklookResult {
+  bool Written = false;
+  std::wstring Error;               // why nothing was written
+  std::vector<std::wstring> Notes;  // where each band's offset came from, or that it is 0
+  unsigned Width = 0, Height = 0;
+};
+
+// Writes the quicklook of red, green and blue to path (replacing it only once complete).
+TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce);
+
+// The quicklook's name: the composite's with "_ql.png" in place of its extension
+// ("..._48.tif" -> "..._48_ql.png").
+std::wstring QuicklookName(const std::wstring& compositePath);

@@ -1,0 +1,136 @@
+// The quicklook against ESA's own true-colour image of the same product, the offsets of a
+// recent and an old product, and where the metadata file is looked for.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "FreeImageSession.h"
+#include "ImageFiles.h"
+#include "OutputMetadata.h"
+#include "Quicklook.h"
+#include "TestEnv.h"
+#include "TrueColour.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+class Quicklook : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FReal = testenv::RealData();
+    if (FReal.empty() || !fs::exists(FReal)) GTEST_SKIP() << "no real Sentinel-2 data";
+    FWork = fs::temp_directory_path() / ("bandweave-quicklook-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    fs::create_directories(FWork);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!FWork.empty()) fs::remove_all(FWork, ignored);
+  }
+  static TBandNames Bands(const fs::path& dir, const std::string& stem, const std::string& suffix) {
+    TBandNames n;
+    n.Started = true;
+    n.Red = (dir / (stem + "B04" + suffix)).wstring();
+    n.Green = (dir / (stem + "B03" + suffix)).wstring();
+    n.Blue = (dir / (stem + "B02" + suffix)).wstring();
+    return n;
+  }
+  static TBitmap Load(FREE_IMAGE_FORMAT format, const fs::path& p) { return LoadImageFile(format, p.wstring()); }
+  static const BYTE* Pixel(FIBITMAP* b, unsigned x, unsigned y) {
+    return FreeImage_GetScanLine(b, static_cast<int>(FreeImage_GetHeight(b) - 1 - y)) + 3 * x;
+  }
+
+  FreeImageSession FImages;
+  fs::path FReal, FWork;
+};
+}  // namespace
+
+TEST_F(Quicklook, MatchesEsasTrueColourImageAndKeepsNoDataApart) {
+  const fs::path dir = FReal / "l2a_T29UNU_20221005_unmodified";
+  const fs::path out = FWork / "ql.png";
+  const TQuicklookResult r = WriteQuicklook(Bands(dir, "T29UNU_20221005T115411_", "_60m.jp2"), out.wstring(), 0);
+  ASSERT_TRUE(r.Written) << std::string(r.Error.begin(), r.Error.end());
+  ASSERT_EQ(r.Notes.size(), 3u);
+  for (const std::wstring& note : r.Notes) EXPECT_EQ(note.find(L"offset -1000 for "), 0u);
+
+  TBitmap ours = Load(FIF_PNG, out);
+  TBitmap esa = Load(FIF_JP2, dir / "T29UNU_20221005T115411_TCI_60m.jp2");
+  TBitmap red = Load(FIF_JP2, dir / "T29UNU_20221005T115411_B04_60m.jp2");
+  ASSERT_TRUE(ours && esa && red);
+  ASSERT_EQ(FreeImage_GetBPP(ours.get()), 24u);
+  const unsigned w = FreeImage_GetWidth(esa.get()), h = FreeImage_GetHeight(esa.get());
+  ASSERT_EQ(FreeImage_GetWidth(ours.get()), w);
+  ASSERT_EQ(FreeImage_GetHeight(ours.get()), h);
+
+  size_t valid = 0, within1 = 0, exact = 0;
+  for (unsigned y = 0; y < h; ++y) {
+    const uint16_t* r16 = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(red.get(), static_cast<int>(h - 1 - y)));
+    for (unsigned x = 0; x < w; ++x) {
+      const BYTE* o = Pixel(ours.get(), x, y);
+      const BYTE* e = Pixel(esa.get(), x, y);
+      // No data (0) stays 0, and only no data becomes 0.
+      ASSERT_EQ(r16[x] == 0, o[FI_RGBA_RED] == 0) << x << "," << y;
+      if (r16[x] == 0) continue;
+      ++valid;
+      bool near = true, same = true;
+      for (int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE}) {
+        near = near && std::abs(int(o[c]) - int(e[c])) <= 1;
+        same = same && o[c] == e[c];
+      }
+      within1 += near;
+      exact += same;
+    }
+  }
+  std::printf("quicklook vs ESA TCI: %zu valid pixels, %.4f%% within 1, %.4f%% exact\n", valid,
+              100.0 * within1 / valid, 100.0 * exact / valid);
+  EXPECT_GT(valid, w * h / 2);
+  EXPECT_GE(within1, valid * 99 / 100);
+
+  FITAG* tag = nullptr;
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_COMMENTS, ours.get(), "Description", &tag));
+  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)), kAttribution);
+}
+
+TEST_F(Quicklook, OldBaselineHasNoOffset) {
+  const fs::path dir = FReal / "l2a_T22HBD_20210122_R10m_downsampled_100px";
+  const fs::path out = FWork / "old.png";
+  const TBandNames bands = Bands(dir, "T22HBD_20210122T133229_", "_10m.jp2");
+  // This re-encoding has a single resolution level: nothing to reduce, and nothing written.
+  const TQuicklookResult reduced = WriteQuicklook(bands, out.wstring(), 1);
+  EXPECT_FALSE(reduced.Written);
+  EXPECT_NE(reduced.Error.find(L"has 1 resolution levels"), std::wstring::npos);
+  EXPECT_FALSE(fs::exists(out));
+
+  const TQuicklookResult r = WriteQuicklook(bands, out.wstring(), 0);
+  ASSERT_TRUE(r.Written) << std::string(r.Error.begin(), r.Error.end());
+  ASSERT_EQ(r.Notes.size(), 3u);
+  EXPECT_NE(r.Notes[0].find(L"lists no offset for T22HBD_20210122T133229_B04_10m.jp2: taken as 0"), std::wstring::npos);
+  // Every pixel is the mapping of its sample with offset 0.
+  TBitmap ours = Load(FIF_PNG, out);
+  TBitmap red = Load(FIF_JP2, dir / "T22HBD_20210122T133229_B04_10m.jp2");
+  ASSERT_TRUE(ours && red);
+  for (unsigned y = 0; y < 100; ++y) {
+    const uint16_t* r16 = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(red.get(), static_cast<int>(99 - y)));
+    for (unsigned x = 0; x < 100; ++x) ASSERT_EQ(Pixel(ours.get(), x, y)[FI_RGBA_RED], TrueColourByte(r16[x], 0));
+  }
+}
+
+TEST_F(Quicklook, MetadataIsFoundUpToFourFoldersAboveTheBand) {
+  const fs::path safe = FWork / "P.SAFE";
+  const fs::path bands = safe / "GRANULE" / "G" / "IMG_DATA" / "R60m";
+  fs::create_directories(bands / "deeper");
+  fs::copy_file(FReal / "l2a_T29UNU_20221005_unmodified" / "MTD_MSIL2A.xml", safe / "MTD_MSIL2A.xml");
+  const TBandOffsetSource atFour = FindBandOffset((bands / "T_B8A_60m.jp2").wstring());
+  EXPECT_TRUE(atFour.Listed);
+  EXPECT_EQ(atFour.Offset, -1000);
+  const TBandOffsetSource atFive = FindBandOffset((bands / "deeper" / "T_B04_60m.jp2").wstring());
+  EXPECT_TRUE(atFive.MetadataFile.empty());
+  EXPECT_EQ(atFive.Offset, 0);
+  // A metadata file without the band's offset (or a band it cannot name) gives 0, said so.
+  const TBandOffsetSource unnamed = FindBandOffset((bands / "TCI_60m.jp2").wstring());
+  EXPECT_FALSE(unnamed.MetadataFile.empty());
+  EXPECT_FALSE(unnamed.Listed);
+  EXPECT_EQ(unnamed.Offset, 0);
+}
