@@ -205,7 +205,12 @@ bool DecodeJp2Band(const std::filesystem::path& path, const TSampleTarget& targe
     return false;
   }
 
-  job.Tiles = header.TilesAcross * header.TilesDown;
+  const uint64_t tiles = uint64_t{header.TilesAcross} * header.TilesDown;
+  if (tiles > UINT32_MAX) {
+    error = "too many tiles";
+    return false;
+  }
+  job.Tiles = static_cast<uint32_t>(tiles);
   const unsigned threads = options.Threads ? options.Threads : Jp2DecodeThreads();
   const uint64_t tileBytes = uint64_t{header.TileWidth} * header.TileHeight * kTileBytesPerSample;
   const uint64_t affordable = std::max<uint64_t>(1, kTileMemoryBudget / std::max<uint64_t>(tileBytes, 1));
