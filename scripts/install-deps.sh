@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev
   libclang-rt-14-dev googletest libfreeimage-dev libopenjp2-7-dev libopenjp2-tools libzip-dev x11-utils xdotool
-  imagemagick zip libtiff-dev libdeflate-dev libpng-dev zlib1g-dev gdal-bin)
+  imagemagick zip fonts-wine libtiff-dev libdeflate-dev libpng-dev zlib1g-dev gdal-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -28,9 +28,23 @@ wine_session_start() {
     echo "Preparing the Wine prefix $WINEPREFIX (first time only)..."
     "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
   fi
+  wine_windows_fonts
   wineserver -p >/dev/null 2>&1 || true
   # A program started now finds the server already up: per-program start-up drops to ~0.1 s.
   "$WINE_BIN" cmd /c exit >/dev/null 2>&1 || true
+}
+
+# The desktop (icon-title) font of a prefix is "MS Shell Dlg" 8 pt, which Wine, like Windows,
+# draws in Tahoma; window captions draw their buttons from Marlett. This Wine does not look in
+# /usr/share/wine/fonts, where Debian's fonts-wine keeps Wine's Tahoma and Marlett, so without
+# copies in the prefix it draws captions in DejaVu Sans, a much wider face (a check box's
+# caption laid out for Windows no longer fits), and the close box as a letter "r".
+wine_windows_fonts() {
+  local f fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -d "$fonts" ] || return 0
+  for f in tahoma.ttf tahomabd.ttf marlett.ttf; do
+    if [ -f "/usr/share/wine/fonts/$f" ] && [ ! -f "$fonts/$f" ]; then cp "/usr/share/wine/fonts/$f" "$fonts/"; fi
+  done
 }
 
 wine_session_stop() {

@@ -194,6 +194,31 @@ TEST_F(MainWindow, EveryControlDrawsWithTheDesktopsIconTitleFont) {
   EXPECT_EQ(r.bottom - r.top, ScaleForDpi(17, Form->CurrentPPI()));
 }
 
+// Every caption fits its control, measured in the font the control really has: the face the
+// desktop font turns out to be on this system is what decides, not the one asked for.
+TEST_F(MainWindow, EveryCaptionFitsItsControl) {
+  // A check box or radio button draws its box and a gap before the caption.
+  const int box = ScaleForDpi(16, Form->CurrentPPI());
+  std::vector<std::pair<HWND, int>> controls = {{Form->LabelInfo->Handle(), 0},
+                                                {Form->ButtonClose->Handle(), 2 * GetSystemMetrics(SM_CXEDGE)},
+                                                {Form->CheckBoxBeepWhenDone->Handle(), box}};
+  for (HWND b : Form->RadioGroupSaveFormat->Buttons()) controls.emplace_back(b, box);
+  for (const auto& [wnd, decoration] : controls) {
+    wchar_t text[128] = {};
+    GetWindowTextW(wnd, text, 128);
+    SCOPED_TRACE(fs::path(text).string());
+    HDC dc = GetDC(wnd);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(wnd, WM_GETFONT, 0, 0)));
+    RECT need{0, 0, 0, 0};
+    DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(wnd, dc);
+    RECT client{};
+    GetClientRect(wnd, &client);
+    EXPECT_LE(need.right + decoration, client.right) << "the caption needs " << need.right << " px";
+  }
+}
+
 TEST_F(MainWindow, ToolTipsTabOrderAndTimersAsLaidOut) {
   HWND tip = Form->ToolTipHandle();
   ASSERT_TRUE(tip);
