@@ -138,6 +138,9 @@ jp2encode::TSpec Layout(uint32_t w, uint32_t h, uint32_t precision, uint32_t til
 TEST_F(DirectDecodingTest, SameCompositeAsFreeImageWhereverTheTilesEnd) {
   jp2encode::TSpec kakaduLike = Layout(333, 190, 15, 192, 5, 4, 64);
   kakaduLike.PacketLengths = true;
+  jp2encode::TSpec offset = Layout(250, 180, 15, 64, 4, 32, 0);
+  offset.X0 = 37;  // the picture starts inside the first tiles
+  offset.Y0 = 5;
   const std::vector<std::pair<std::string, jp2encode::TSpec>> layouts = {
       {"one_pixel", Layout(1, 1, 15, 0, 1, 64, 0)},
       {"one_tile", Layout(300, 200, 15, 0, 5, 64, 256)},
@@ -145,6 +148,7 @@ TEST_F(DirectDecodingTest, SameCompositeAsFreeImageWhereverTheTilesEnd) {
       {"odd_16bit_one_level", Layout(1025, 1023, 16, 512, 1, 32, 0)},
       {"small_blocks_plt", kakaduLike},
       {"nine_bits", Layout(64, 48, 9, 32, 2, 16, 0)},
+      {"offset_on_the_grid", offset},
   };
   for (const auto& [name, spec] : layouts) {
     SCOPED_TRACE(name);
