@@ -53,6 +53,7 @@ void RemoveTempFilesOnInterrupt();
 namespace tempFileDetail {
 using TChar = std::filesystem::path::value_type;
 // The registry the interrupt handlers read: fixed slots, no allocation, safe in a handler.
+// A registered folder goes once the files registered in it have gone.
 int Register(const std::filesystem::path& path);  // -1 when full or the path is too long
 void Unregister(int slot);
 void RemoveAllLive(void (*remove)(const TChar* path));

@@ -28,8 +28,12 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 void Unlink(const tempFileDetail::TChar* path) { ::unlink(path); }
 
+void Rmdir(const tempFileDetail::TChar* path) { ::rmdir(path); }
+
 void OnInterrupt(int signal) {
+  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
   tempFileDetail::RemoveAllLive(Unlink);
+  tempFileDetail::RemoveAllLive(Rmdir);
   // Let the signal end the process as it would have without us.
   ::signal(signal, SIG_DFL);
   ::raise(signal);

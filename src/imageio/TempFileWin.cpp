@@ -29,8 +29,12 @@ HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 void Delete(const tempFileDetail::TChar* path) { DeleteFileW(path); }
 
+void RemoveFolder(const tempFileDetail::TChar* path) { RemoveDirectoryW(path); }
+
 BOOL WINAPI OnConsoleEvent(DWORD) {
+  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
   tempFileDetail::RemoveAllLive(Delete);
+  tempFileDetail::RemoveAllLive(RemoveFolder);
   return FALSE;  // the default handler ends the process as before
 }
 }  // namespace

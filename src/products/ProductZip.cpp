@@ -13,6 +13,7 @@
 #include "ImageFiles.h"
 #include "ProductFiles.h"
 #include "ProductJob.h"
+#include "TempFile.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
 
@@ -58,17 +59,22 @@ class TUnpackFolder {
       if (fs::create_directory(beside / name, error)) FPath = beside / name;
       else if (error && error != std::errc::file_exists) break;
     }
+    if (!FPath.empty()) Track(FPath);
   }
   ~TUnpackFolder() {
+    for (int slot : FSlots) tempFileDetail::Unregister(slot);
     std::error_code ignored;
     if (!FPath.empty()) fs::remove_all(FPath, ignored);
   }
+  // The folder and each file in it are removed too when the console tool is interrupted.
+  void Track(const fs::path& path) { FSlots.push_back(tempFileDetail::Register(path)); }
   TUnpackFolder(const TUnpackFolder&) = delete;
   TUnpackFolder& operator=(const TUnpackFolder&) = delete;
   const fs::path& Path() const { return FPath; }
 
  private:
   fs::path FPath;
+  std::vector<int> FSlots;
 };
 
 // Unpacked bands are named after their entries; only plain names are written.
@@ -192,14 +198,15 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
   if (error) return Refuse(host, producttext::kZipCannotUnpack + zipName);
   const fs::space_info space = fs::space(beside, error);
   if (!error && space.available < total) return Refuse(host, producttext::kZipNoSpace + zipName);
-  const TUnpackFolder unpacked(beside);
+  TUnpackFolder unpacked(beside);
   if (unpacked.Path().empty()) return Refuse(host, producttext::kZipCannotUnpack + zipName);
 
   for (size_t k = 0; k < entries.size(); ++k) {
     host.SetStatusText(producttext::kUnpacking + std::wstring(entries[k].Band));
     host.RepaintNow();
-    switch (UnpackEntry(archive.get(), entries[k].Index, entries[k].Size,
-                        unpacked.Path() / ProductFsPath(entries[k].Name))) {
+    const fs::path target = unpacked.Path() / ProductFsPath(entries[k].Name);
+    unpacked.Track(target);
+    switch (UnpackEntry(archive.get(), entries[k].Index, entries[k].Size, target)) {
       case TUnpack::Done: break;
       case TUnpack::Damaged: return Refuse(host, producttext::kZipDamaged + zipName);
       case TUnpack::TooLarge: return Refuse(host, producttext::kZipOversize + entries[k].Name);

@@ -161,5 +161,31 @@ if [ -d "$data/large" ]; then
   [ ! -e "$work/big/${stem}48.png" ] || { echo "FAIL sigint: an output appeared"; fails=$((fails + 1)); }
 fi
 
+# Ctrl-C while a product zip's job runs: the unpacked bands and their folder go with the tool.
+if [ -d "$data/large" ]; then
+  big="$work/bigzip"
+  lsafe=S2B_MSIL1C_20250101T101021_N0511_R022_T33UUP_20250101T120000.SAFE
+  limg="$big/$lsafe/GRANULE/L1C_T33UUP_A040000_20250101T101021/IMG_DATA"
+  mkdir -p "$limg"
+  cp "$data/large/${stem}B02.jp2" "$data/large/${stem}B03.jp2" "$data/large/${stem}B04.jp2" "$limg/"
+  echo '<x/>' >"$big/$lsafe/MTD_MSIL1C.xml"
+  (cd "$big" && zip -qr0 product.zip "$lsafe" && rm -rf "$lsafe")
+  set -m
+  "$cli" --png "$big/product.zip" >"$work/out" 2>"$work/err" &
+  pid=$!
+  set +m
+  interrupted=0
+  for _ in $(seq 1 6000); do
+    if grep -q '^Processing green' "$work/err"; then kill -INT $pid; interrupted=1; break; fi
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.01
+  done
+  wait $pid
+  status=$?
+  if [ $interrupted = 0 ]; then echo "FAIL zip-sigint: the job was never seen running"; fails=$((fails + 1))
+  elif [ $status != 130 ]; then echo "FAIL zip-sigint: exit status $status, expected 130"; fails=$((fails + 1)); fi
+  [ "$(ls -A "$big")" = product.zip ] || { echo "FAIL zip-sigint: left behind: $(ls -A "$big")"; fails=$((fails + 1)); }
+fi
+
 [ $fails = 0 ] && echo "bandweave-cli: all checks passed"
 exit $((fails > 0))
