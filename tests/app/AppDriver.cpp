@@ -1,5 +1,7 @@
 #include "AppDriver.h"
 
+#include <string>
+
 #include <stdexcept>
 
 #include "TestEnv.h"
@@ -104,8 +106,15 @@ TProgram::TProgram(const std::wstring& Exe, const wchar_t* Arg) {
   if (Arg) cmd += L" \"" + std::wstring(Arg) + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &FInfo))
-    throw std::runtime_error("Bandweave.exe did not start");
+  // A loaded machine's Wine now and then refuses a start for a moment: try a few times, and
+  // say why when it never starts.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &FInfo)) return;
+    error = GetLastError();
+    Sleep(500);
+  }
+  throw std::runtime_error("Bandweave.exe did not start (error " + std::to_string(error) + ")");
 }
 
 TProgram::~TProgram() {
