@@ -142,6 +142,7 @@ run_window() {
   worst=$(tr -d '\r' <"$work/err" | sed -n 's/.*worst answer \([0-9]*\) ms.*/\1/p')
   hung=$(tr -d '\r' <"$work/err" | sed -n 's/.*seen hung \([0-9]*\) times.*/\1/p')
   shown=$(tr -d '\r' <"$work/err" | sed -n 's/.*outcome shown \([0-9]*\) ms.*/\1/p')
+  tr -d '\r' <"$work/err" | sed -n 's/^ *worst answer during: /The window'"'"'s worst answer came during: /p' >"$work/during"
   record window-tiff "$(awk -v ms="$shown" 'BEGIN { print ms / 1000 }')" "$peak" "$out" "${worst:+answer=$worst,${hung:-0}}"
 }
 
@@ -210,3 +211,5 @@ awk -v cores="$cores" '
     if (answer != "")
       check(answer < 1000 && hung == 0, sprintf("%-11s worst answer to a message %d ms (under 1000), counted as hung %d times (none)", "window-tiff", answer, hung))
   }' "$work/results"
+[ -s "$work/during" ] && cat "$work/during"
+exit 0

@@ -198,8 +198,13 @@ void PressOk(HWND Box) {
   PostMessageW(Box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(Box, IDOK)));
 }
 
-TResponsivenessProbe::TResponsivenessProbe(HWND Wnd, UINT Flags, DWORD TimeoutMs)
-    : FWnd(Wnd), FFlags(Flags), FTimeoutMs(TimeoutMs), FThread([this] { Run(); }) {}
+TResponsivenessProbe::TResponsivenessProbe(HWND Wnd, UINT Flags, DWORD TimeoutMs, HWND Status)
+    : FWnd(Wnd), FStatus(Status), FFlags(Flags), FTimeoutMs(TimeoutMs), FThread([this] { Run(); }) {}
+
+std::wstring TResponsivenessProbe::WorstDuring() {
+  std::lock_guard<std::mutex> hold(FLock);
+  return FWorstDuring;
+}
 
 TResponsivenessProbe::~TResponsivenessProbe() { Stop(); }
 
@@ -213,6 +218,9 @@ void TResponsivenessProbe::Run() {
   QueryPerformanceFrequency(&frequency);
   while (!FStop && IsWindow(FWnd)) {
     if (IsHungAppWindow(FWnd)) ++FHungSeen;
+    // Read without asking the window's thread, which may be busy.
+    wchar_t status[256] = {};
+    if (FStatus) InternalGetWindowText(FStatus, status, 256);
     LARGE_INTEGER start{}, end{};
     QueryPerformanceCounter(&start);
     DWORD_PTR result = 0;
@@ -221,7 +229,11 @@ void TResponsivenessProbe::Run() {
     // A window destroyed meanwhile is no failure to answer.
     if (!answered && IsWindow(FWnd)) ++FUnanswered;
     const DWORD ms = static_cast<DWORD>((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
-    if (ms > FWorstMs) FWorstMs = ms;
+    if (ms > FWorstMs) {
+      FWorstMs = ms;
+      std::lock_guard<std::mutex> hold(FLock);
+      FWorstDuring = status;
+    }
     ++FProbes;
     Sleep(100);
   }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,7 +70,8 @@ class TResponsivenessProbe {
  public:
   // Flags and TimeoutMs go to SendMessageTimeout (SMTO_ABORTIFHUNG gives up at once on a
   // window the system already counts as hung).
-  TResponsivenessProbe(HWND Wnd, UINT Flags, DWORD TimeoutMs);
+  // With Status, the text it held when the longest wait began is kept too.
+  TResponsivenessProbe(HWND Wnd, UINT Flags, DWORD TimeoutMs, HWND Status = nullptr);
   ~TResponsivenessProbe();  // stops the thread
   TResponsivenessProbe(const TResponsivenessProbe&) = delete;
   TResponsivenessProbe& operator=(const TResponsivenessProbe&) = delete;
@@ -79,15 +81,18 @@ class TResponsivenessProbe {
   int Unanswered() const { return FUnanswered; }  // timed out, or given up as hung
   int HungSeen() const { return FHungSeen; }      // probes at which IsHungAppWindow was true
   DWORD WorstMs() const { return FWorstMs; }      // the longest answer
+  std::wstring WorstDuring();                     // the status text as that wait began
 
  private:
   void Run();
-  HWND FWnd;
+  HWND FWnd, FStatus;
   UINT FFlags;
   DWORD FTimeoutMs;
   std::atomic<bool> FStop{false};
   std::atomic<int> FProbes{0}, FUnanswered{0}, FHungSeen{0};
   std::atomic<DWORD> FWorstMs{0};
+  std::mutex FLock;
+  std::wstring FWorstDuring;
   std::thread FThread;
 };
 

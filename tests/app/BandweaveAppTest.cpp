@@ -153,7 +153,7 @@ TEST_F(App, WindowAnswersMessagesThroughoutALongJob) {
   HWND main = p.WaitMainWindow();
   ASSERT_TRUE(main);
   const DWORD start = GetTickCount();
-  TResponsivenessProbe probe(main, SMTO_ABORTIFHUNG, 1000);
+  TResponsivenessProbe probe(main, SMTO_ABORTIFHUNG, 1000, p.StatusLine());
   HWND box = p.WaitMessageBox(300000);
   probe.Stop();
   const DWORD jobMs = GetTickCount() - start;
@@ -166,7 +166,8 @@ TEST_F(App, WindowAnswersMessagesThroughoutALongJob) {
   // Long enough for a stage that serves nothing to show.
   EXPECT_GE(jobMs, 2000u);
   const std::string seen = std::to_string(probe.Unanswered()) + " of " + std::to_string(probe.Probes()) +
-                           " probes unanswered within 1 s, worst answer " + std::to_string(probe.WorstMs()) + " ms";
+                           " probes unanswered within 1 s, worst answer " + std::to_string(probe.WorstMs()) +
+                           " ms during \"" + fs::path(probe.WorstDuring()).string() + "\"";
   EXPECT_EQ(probe.Unanswered(), 0) << seen;
   EXPECT_EQ(probe.HungSeen(), 0) << seen;
 }

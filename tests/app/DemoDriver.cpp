@@ -41,8 +41,8 @@ int wmain(int argc, wchar_t** argv) {
       return 1;
     }
     // No timeout that matters and no giving up on a hung window: the true answer times.
-    appdriver::TResponsivenessProbe probe(main, SMTO_NORMAL, 10 * 60 * 1000);
     HWND status = p.StatusLine();
+    appdriver::TResponsivenessProbe probe(main, SMTO_NORMAL, 10 * 60 * 1000, status);
     std::wstring last;
     std::wstring message;  // the last box's text: the outcome
     DWORD start = GetTickCount(), lastBox = 0, outcomeShown = 0;
@@ -71,6 +71,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("  outcome shown %lu ms after the program started\n", static_cast<unsigned long>(outcomeShown));
     std::printf("  window answered %d probes, worst answer %lu ms, seen hung %d times\n", probe.Probes(),
                 static_cast<unsigned long>(probe.WorstMs()), probe.HungSeen());
+    Say(L"worst answer during", probe.WorstDuring());
     int code = p.CloseAndWait(30000);
     std::printf("  window closed (exit code %d)\n", code);
     return message.rfind(L"Production of 48-bit", 0) == 0 && code == 0 ? 0 : 1;
