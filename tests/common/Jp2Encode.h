@@ -13,7 +13,7 @@
 
 namespace jp2encode {
 
-struct TSpec {
+struct TLayout {
   uint32_t Width = 1, Height = 1;
   uint32_t X0 = 0, Y0 = 0;  // the picture's offset on the grid; tiles start at 0, 0
   uint32_t Components = 1;
@@ -48,28 +48,28 @@ inline OPJ_BOOL SeekInFile(OPJ_OFF_T at, void* file) {
 }
 
 // Returns false (with nothing useful at path) when OpenJPEG refuses the parameters.
-inline bool Write(const std::filesystem::path& path, const TSpec& spec, const TValue& value) {
-  std::vector<opj_image_cmptparm_t> parts(spec.Components);
+inline bool Write(const std::filesystem::path& path, const TLayout& layout, const TValue& value) {
+  std::vector<opj_image_cmptparm_t> parts(layout.Components);
   for (auto& part : parts) {
     part = {};
     part.dx = part.dy = 1;
-    part.w = spec.Width;
-    part.h = spec.Height;
-    part.x0 = spec.X0;
-    part.y0 = spec.Y0;
-    part.prec = spec.Precision;
-    part.sgnd = spec.Signed ? 1 : 0;
+    part.w = layout.Width;
+    part.h = layout.Height;
+    part.x0 = layout.X0;
+    part.y0 = layout.Y0;
+    part.prec = layout.Precision;
+    part.sgnd = layout.Signed ? 1 : 0;
   }
-  opj_image_t* image = opj_image_create(spec.Components, parts.data(),
-                                        spec.Components >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
+  opj_image_t* image = opj_image_create(layout.Components, parts.data(),
+                                        layout.Components >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
   if (!image) return false;
-  image->x0 = spec.X0;
-  image->y0 = spec.Y0;
-  image->x1 = spec.X0 + spec.Width;
-  image->y1 = spec.Y0 + spec.Height;
-  for (uint32_t c = 0; c < spec.Components; ++c)
-    for (uint32_t y = 0; y < spec.Height; ++y)
-      for (uint32_t x = 0; x < spec.Width; ++x) image->comps[c].data[size_t{y} * spec.Width + x] = value(c, x, y);
+  image->x0 = layout.X0;
+  image->y0 = layout.Y0;
+  image->x1 = layout.X0 + layout.Width;
+  image->y1 = layout.Y0 + layout.Height;
+  for (uint32_t c = 0; c < layout.Components; ++c)
+    for (uint32_t y = 0; y < layout.Height; ++y)
+      for (uint32_t x = 0; x < layout.Width; ++x) image->comps[c].data[size_t{y} * layout.Width + x] = value(c, x, y);
 
   opj_cparameters_t parameters;
   opj_set_default_encoder_parameters(&parameters);
@@ -77,24 +77,24 @@ inline bool Write(const std::filesystem::path& path, const TSpec& spec, const TV
   parameters.tcp_rates[0] = 0;
   parameters.cp_disto_alloc = 1;
   parameters.prog_order = OPJ_LRCP;
-  const uint32_t tileWidth = spec.TileWidth ? spec.TileWidth : spec.Width;
-  const uint32_t tileHeight = spec.TileHeight ? spec.TileHeight : spec.Height;
-  if (spec.TileWidth || spec.TileHeight) {
+  const uint32_t tileWidth = layout.TileWidth ? layout.TileWidth : layout.Width;
+  const uint32_t tileHeight = layout.TileHeight ? layout.TileHeight : layout.Height;
+  if (layout.TileWidth || layout.TileHeight) {
     parameters.tile_size_on = OPJ_TRUE;
     parameters.cp_tdx = static_cast<int>(tileWidth);
     parameters.cp_tdy = static_cast<int>(tileHeight);
   }
-  parameters.numresolution = spec.Resolutions ? spec.Resolutions : AllowedResolutions(tileWidth, tileHeight);
-  parameters.cblockw_init = parameters.cblockh_init = spec.CodeBlock;
-  if (spec.Precinct) {
+  parameters.numresolution = layout.Resolutions ? layout.Resolutions : AllowedResolutions(tileWidth, tileHeight);
+  parameters.cblockw_init = parameters.cblockh_init = layout.CodeBlock;
+  if (layout.Precinct) {
     parameters.csty |= 0x01;
     parameters.res_spec = parameters.numresolution;
     for (int level = 0; level < parameters.numresolution; ++level)
-      parameters.prcw_init[level] = parameters.prch_init[level] = spec.Precinct;
+      parameters.prcw_init[level] = parameters.prch_init[level] = layout.Precinct;
   }
-  parameters.tcp_mct = spec.Components >= 3 ? 1 : 0;
+  parameters.tcp_mct = layout.Components >= 3 ? 1 : 0;
 
-  opj_codec_t* codec = opj_create_compress(spec.Codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
+  opj_codec_t* codec = opj_create_compress(layout.Codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
   FILE* file = nullptr;
 #if defined(_WIN32)
   file = _wfopen(path.c_str(), L"wb");
@@ -108,7 +108,7 @@ inline bool Write(const std::filesystem::path& path, const TSpec& spec, const TV
   opj_stream_set_seek_function(stream, SeekInFile);
   const char* const plt[] = {"PLT=YES", nullptr};
   const bool ok = file && opj_setup_encoder(codec, &parameters, image) &&
-                  (!spec.PacketLengths || opj_encoder_set_extra_options(codec, plt)) &&
+                  (!layout.PacketLengths || opj_encoder_set_extra_options(codec, plt)) &&
                   opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
                   opj_end_compress(codec, stream);
   opj_stream_destroy(stream);

@@ -243,10 +243,10 @@ TEST_F(JobTest, MergedBandsOfAnotherSizeFailTheJobBeforeDecoding) {
   fs::remove(Band("B03"));
   CopyBands("tile", {"B03"});
   ASSERT_TRUE(jp2encode::Write(Band("B02"), [] {
-    jp2encode::TSpec spec;
-    spec.Width = 200;
-    spec.Height = 300;
-    return spec;
+    jp2encode::TLayout layout;
+    layout.Width = 200;
+    layout.Height = 300;
+    return layout;
   }(), [](uint32_t, uint32_t x, uint32_t y) { return static_cast<int32_t>(x + y); }));
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B04"))), TJobOutcome::Failed);
   EXPECT_EQ(FHost.Calls, Join({{L"busy"}, kAnnounceAll, {L"box: Size of blue differs from red"},

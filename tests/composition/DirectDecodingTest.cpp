@@ -110,12 +110,12 @@ class DirectDecodingTest : public ::testing::Test {
   }
 
   // Three bands of one layout, each with values of its own.
-  std::vector<fs::path> MakeBands(const std::string& name, const jp2encode::TSpec& spec) {
+  std::vector<fs::path> MakeBands(const std::string& name, const jp2encode::TLayout& layout) {
     std::vector<fs::path> bands;
     for (uint32_t k = 0; k < 3; ++k) {
       bands.push_back(FDir / (name + "_B0" + std::to_string(4 - k) + ".jp2"));
-      EXPECT_TRUE(jp2encode::Write(bands.back(), spec, [&](uint32_t c, uint32_t x, uint32_t y) {
-        return Noise(spec.Precision, 3 * k + c, x, y) - (spec.Signed ? 1 << (spec.Precision - 1) : 0);
+      EXPECT_TRUE(jp2encode::Write(bands.back(), layout, [&](uint32_t c, uint32_t x, uint32_t y) {
+        return Noise(layout.Precision, 3 * k + c, x, y) - (layout.Signed ? 1 << (layout.Precision - 1) : 0);
       })) << name;
     }
     return bands;
@@ -123,8 +123,8 @@ class DirectDecodingTest : public ::testing::Test {
   fs::path FDir;
 };
 
-jp2encode::TSpec Layout(uint32_t w, uint32_t h, uint32_t precision, uint32_t tile, int levels, int block, int precinct) {
-  jp2encode::TSpec s;
+jp2encode::TLayout Layout(uint32_t w, uint32_t h, uint32_t precision, uint32_t tile, int levels, int block, int precinct) {
+  jp2encode::TLayout s;
   s.Width = w;
   s.Height = h;
   s.Precision = precision;
@@ -136,12 +136,12 @@ jp2encode::TSpec Layout(uint32_t w, uint32_t h, uint32_t precision, uint32_t til
 }
 
 TEST_F(DirectDecodingTest, SameCompositeAsFreeImageWhereverTheTilesEnd) {
-  jp2encode::TSpec kakaduLike = Layout(333, 190, 15, 192, 5, 4, 64);
+  jp2encode::TLayout kakaduLike = Layout(333, 190, 15, 192, 5, 4, 64);
   kakaduLike.PacketLengths = true;
-  jp2encode::TSpec offset = Layout(250, 180, 15, 64, 4, 32, 0);
+  jp2encode::TLayout offset = Layout(250, 180, 15, 64, 4, 32, 0);
   offset.X0 = 37;  // the picture starts inside the first tiles
   offset.Y0 = 5;
-  const std::vector<std::pair<std::string, jp2encode::TSpec>> layouts = {
+  const std::vector<std::pair<std::string, jp2encode::TLayout>> layouts = {
       {"one_pixel", Layout(1, 1, 15, 0, 1, 64, 0)},
       {"one_tile", Layout(300, 200, 15, 0, 5, 64, 256)},
       {"odd_12bit", Layout(1025, 1023, 12, 256, 5, 64, 128)},
@@ -150,15 +150,15 @@ TEST_F(DirectDecodingTest, SameCompositeAsFreeImageWhereverTheTilesEnd) {
       {"nine_bits", Layout(64, 48, 9, 32, 2, 16, 0)},
       {"offset_on_the_grid", offset},
   };
-  for (const auto& [name, spec] : layouts) {
+  for (const auto& [name, layout] : layouts) {
     SCOPED_TRACE(name);
-    const TRun run = ExpectBothWaysAlike(MakeBands(name, spec));
+    const TRun run = ExpectBothWaysAlike(MakeBands(name, layout));
     EXPECT_EQ(run.BandSet, kBandSetAll);
     // The bands' own values, not three copies of one: a word taken from the wrong band shows.
     const auto* pixel = reinterpret_cast<const FIRGB16*>(
-        FreeImage_GetScanLine(run.Composite.get(), static_cast<int>(spec.Height - 1)));
-    EXPECT_EQ(pixel[0].green, Noise(spec.Precision, 3, 0, 0));
-    EXPECT_EQ(pixel[0].blue, Noise(spec.Precision, 6, 0, 0));
+        FreeImage_GetScanLine(run.Composite.get(), static_cast<int>(layout.Height - 1)));
+    EXPECT_EQ(pixel[0].green, Noise(layout.Precision, 3, 0, 0));
+    EXPECT_EQ(pixel[0].blue, Noise(layout.Precision, 6, 0, 0));
     // Progress climbs through each band's quarter to three quarters.
     ASSERT_FALSE(run.Progress.empty());
     for (size_t i = 1; i < run.Progress.size(); ++i) EXPECT_LE(run.Progress[i - 1], run.Progress[i]);
@@ -195,18 +195,18 @@ TEST_F(DirectDecodingTest, SameCompositeAsFreeImageFromRealBands) {
 }
 
 TEST_F(DirectDecodingTest, OtherKindsStillGoThroughFreeImageUnchanged) {
-  jp2encode::TSpec eightBit = Layout(70, 50, 8, 32, 3, 32, 0);
-  jp2encode::TSpec colour = Layout(70, 50, 16, 32, 3, 32, 0);
+  jp2encode::TLayout eightBit = Layout(70, 50, 8, 32, 3, 32, 0);
+  jp2encode::TLayout colour = Layout(70, 50, 16, 32, 3, 32, 0);
   colour.Components = 3;
-  jp2encode::TSpec signedBand = Layout(70, 50, 16, 32, 3, 32, 0);
+  jp2encode::TLayout signedBand = Layout(70, 50, 16, 32, 3, 32, 0);
   signedBand.Signed = true;
-  jp2encode::TSpec codestream = Layout(70, 50, 15, 32, 3, 32, 0);
+  jp2encode::TLayout codestream = Layout(70, 50, 15, 32, 3, 32, 0);
   codestream.Codestream = true;  // not what FIF_JP2 reads: fails to load, as ever
-  for (const auto& [name, spec] : {std::pair{"eight_bit", eightBit}, std::pair{"three_components", colour},
+  for (const auto& [name, layout] : {std::pair{"eight_bit", eightBit}, std::pair{"three_components", colour},
                                    std::pair{"signed", signedBand}, std::pair{"bare_codestream", codestream}}) {
     SCOPED_TRACE(name);
-    const TRun run = ExpectBothWaysAlike(MakeBands(name, spec));
-    EXPECT_EQ(run.BandSet, spec.Codestream ? 0 : kBandSetAll);
+    const TRun run = ExpectBothWaysAlike(MakeBands(name, layout));
+    EXPECT_EQ(run.BandSet, layout.Codestream ? 0 : kBandSetAll);
   }
 }
 

@@ -37,10 +37,10 @@ class DecoderTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(FDir); }
 
-  fs::path Make(const std::string& name, const jp2encode::TSpec& spec) {
+  fs::path Make(const std::string& name, const jp2encode::TLayout& layout) {
     const fs::path path = FDir / name;
-    EXPECT_TRUE(jp2encode::Write(path, spec, [&](uint32_t c, uint32_t x, uint32_t y) {
-      return Noise(spec.Precision, x + 7 * c, y) - (spec.Signed ? 1 << (spec.Precision - 1) : 0);
+    EXPECT_TRUE(jp2encode::Write(path, layout, [&](uint32_t c, uint32_t x, uint32_t y) {
+      return Noise(layout.Precision, x + 7 * c, y) - (layout.Signed ? 1 << (layout.Precision - 1) : 0);
     })) << name;
     return path;
   }
@@ -97,12 +97,12 @@ struct TInterleaved {
 
 struct TLayout {
   const char* Name;
-  jp2encode::TSpec Spec;
+  jp2encode::TLayout Spec;
 };
 
 TEST_F(DecoderTest, EverySampleLandsInItsPlaceAtEveryResolution) {
-  auto spec = [](uint32_t w, uint32_t h, uint32_t precision, uint32_t tile, int levels, int block, int precinct) {
-    jp2encode::TSpec s;
+  auto layout = [](uint32_t w, uint32_t h, uint32_t precision, uint32_t tile, int levels, int block, int precinct) {
+    jp2encode::TLayout s;
     s.Width = w;
     s.Height = h;
     s.Precision = precision;
@@ -113,26 +113,26 @@ TEST_F(DecoderTest, EverySampleLandsInItsPlaceAtEveryResolution) {
     return s;
   };
   std::vector<TLayout> layouts = {
-      {"one pixel", spec(1, 1, 15, 0, 1, 64, 0)},
-      {"one tile", spec(300, 200, 15, 0, 5, 64, 256)},
-      {"odd size, 256 tiles, 12-bit", spec(1025, 1023, 12, 256, 5, 64, 128)},
-      {"odd size, one level, 16-bit", spec(1025, 1023, 16, 512, 1, 32, 0)},
-      {"tiles of 4 x 4 code-blocks, 64 precincts", spec(333, 190, 15, 192, 5, 4, 64)},
-      {"tile one pixel narrower than the picture", spec(129, 65, 9, 128, 3, 16, 32)},
-      {"a column of one-pixel-high tiles", spec(7, 5, 16, 1, 1, 64, 0)},
+      {"one pixel", layout(1, 1, 15, 0, 1, 64, 0)},
+      {"one tile", layout(300, 200, 15, 0, 5, 64, 256)},
+      {"odd size, 256 tiles, 12-bit", layout(1025, 1023, 12, 256, 5, 64, 128)},
+      {"odd size, one level, 16-bit", layout(1025, 1023, 16, 512, 1, 32, 0)},
+      {"tiles of 4 x 4 code-blocks, 64 precincts", layout(333, 190, 15, 192, 5, 4, 64)},
+      {"tile one pixel narrower than the picture", layout(129, 65, 9, 128, 3, 16, 32)},
+      {"a column of one-pixel-high tiles", layout(7, 5, 16, 1, 1, 64, 0)},
   };
-  jp2encode::TSpec shifted = spec(250, 180, 15, 64, 4, 32, 0);
+  jp2encode::TLayout shifted = layout(250, 180, 15, 64, 4, 32, 0);
   shifted.X0 = 37;  // the first tiles are cut by the picture's offset
   shifted.Y0 = 5;
   layouts.push_back({"picture offset on the grid", shifted});
-  jp2encode::TSpec bare = spec(200, 150, 14, 100, 3, 64, 0);
+  jp2encode::TLayout bare = layout(200, 150, 14, 100, 3, 64, 0);
   bare.Codestream = true;
   bare.PacketLengths = true;
   layouts.push_back({"bare codestream with packet lengths", bare});
 
   for (const TLayout& layout : layouts) {
     SCOPED_TRACE(layout.Name);
-    const jp2encode::TSpec& s = layout.Spec;
+    const jp2encode::TLayout& s = layout.Spec;
     const fs::path file = Make(s.Codestream ? "band.j2k" : "band.jp2", s);
     TJp2Header header;
     std::string error;
@@ -180,7 +180,7 @@ TEST_F(DecoderTest, EverySampleLandsInItsPlaceAtEveryResolution) {
 }
 
 TEST_F(DecoderTest, CallsBackFromTheCallersThreadUntilTheLastTile) {
-  jp2encode::TSpec s;
+  jp2encode::TLayout s;
   s.Width = 640;
   s.Height = 480;
   s.TileWidth = s.TileHeight = 128;  // 5 x 4 tiles
@@ -218,7 +218,7 @@ void Truncate(const fs::path& from, const fs::path& to, uintmax_t bytes) {
 }
 
 TEST_F(DecoderTest, TruncatedBandsFailInsteadOfComingOutBlank) {
-  jp2encode::TSpec s;
+  jp2encode::TLayout s;
   s.Width = 300;
   s.Height = 200;
   s.TileWidth = s.TileHeight = 128;
@@ -269,7 +269,7 @@ TEST_F(DecoderTest, RefusesWhatItCannotDecodeFaithfully) {
   std::string error;
   TJp2Header header;
   TInterleaved out(40, 30);
-  jp2encode::TSpec s;
+  jp2encode::TLayout s;
   s.Width = 40;
   s.Height = 30;
 
@@ -288,7 +288,7 @@ TEST_F(DecoderTest, RefusesWhatItCannotDecodeFaithfully) {
        {std::tuple{"rgb.jp2", 3u, 16u, false}, std::tuple{"signed.jp2", 1u, 16u, true},
         std::tuple{"wide.jp2", 1u, 20u, false}}) {
     SCOPED_TRACE(name);
-    jp2encode::TSpec other = s;
+    jp2encode::TLayout other = s;
     other.Components = components;
     other.Precision = precision;
     other.Signed = isSigned;
