@@ -45,7 +45,7 @@ bool WriteExtraOutputs(const std::wstring& path, const TProductRequest& request,
     return false;
   }
   const TBandNames names = DeriveBandNames(bandFile);
-  const std::wstring composite = OutputName(names, saveFormat);
+  const std::wstring composite = OutputName(names, SaveFormatOf(saveFormat));
   std::optional<TGridGeoreference> grid;
   if (extras.WorldFile) {
     grid = CompositeGrid(names);

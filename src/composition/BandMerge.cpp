@@ -165,6 +165,9 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
   const std::wstring name = BandName(band);
   host.SetStatusText(L"Processing " + name);
   host.RepaintNow();
+  // A millisecond's pause after each announcement, as the job has always made: it gives the
+  // processor up once, so that the window system (a compositor, a remote session) can put the
+  // freshly painted status on the screen before the long decoding holds the thread.
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
   host.SetProgress(ProgressAtStart(band));
 

@@ -12,8 +12,6 @@ namespace {
 constexpr double kSecondsPerDay = 86400.0;
 constexpr double kLoadingShare = 0.75;  // of the job's progress; saving takes the rest
 
-wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
 // The cursor comes back however the job ends.
 class TBusyCursor {
  public:
@@ -49,11 +47,81 @@ class TProgressClear {
   JobHost& FHost;
 };
 
-void Report(JobHost& host, const std::wstring& text) {
+// The status, a beep and the status in the modal box; repainted first when asked.
+void Announce(JobHost& host, const std::wstring& text, bool repaint) {
   host.SetStatusText(text);
-  host.RepaintNow();
+  if (repaint) host.RepaintNow();
   host.Beep();
   host.ShowModalMessage(host.GetStatusText());
+}
+
+void Report(JobHost& host, const std::wstring& text) { Announce(host, text, true); }
+
+// The derived names as the folder spells them, and where the composite goes.
+void TakeSpellingOnDisk(TBandNames& names, const std::wstring& outputFolder) {
+  // Names are derived in the canonical case; take the files as the folder spells them.
+  names.Red = compositionPlatform::ExistingSpelling(names.Red);
+  names.Green = compositionPlatform::ExistingSpelling(names.Green);
+  names.Blue = compositionPlatform::ExistingSpelling(names.Blue);
+  names.OutputFolder = outputFolder;
+}
+
+// Loads and merges red, green and blue, one after the other; the seconds it took.
+double LoadBands(TCompositeState& job, JobHost& host, const TBandNames& names, FREE_IMAGE_FORMAT fileType) {
+  const double start = NowUTC();
+  host.SetProgress(0.0);
+  ProcessBand(job, host, names.Red, fileType, TBand::Red);
+  host.SetProgress(kLoadingShare / 3);
+  ProcessBand(job, host, names.Green, fileType, TBand::Green);
+  host.SetProgress(kLoadingShare * 2 / 3);
+  ProcessBand(job, host, names.Blue, fileType, TBand::Blue);
+  host.SetProgress(kLoadingShare);
+  return (NowUTC() - start) * kSecondsPerDay;
+}
+
+// Saving fills the rest of the job's progress, short of 1 until the output is in place; the
+// window stays alive between strips.
+TWorkCallbacks SavingCallbacks(JobHost& host) {
+  TWorkCallbacks callbacks;
+  callbacks.KeepAlive = [] { KeepAlive(); };
+  callbacks.Progress = [&host](uint64_t done, uint64_t total) {
+    host.SetProgress(kLoadingShare + (1 - kLoadingShare) * static_cast<double>(done) / static_cast<double>(total + 1));
+  };
+  return callbacks;
+}
+
+// Saves the composite as format when that is the host's choice, with the beep and the text
+// that follow; sets saved (and errorName on failure) only then. The seconds it took.
+double SaveIfChosen(TCompositeState& job, JobHost& host, const TBandNames& names, TSaveFormat format,
+                    const TWorkCallbacks& callbacks, bool& saved, std::wstring& errorName) {
+  const std::wstring name = OutputName(names, format);
+  const double start = NowUTC();
+  double end = start;
+  if (SaveFormatOf(host.GetSaveFormat()) == format) {
+    saved = SaveComposite(job.Composite.get(), format, name, job.Metadata, callbacks);
+    end = NowUTC();
+    if (host.GetBeepWhenDone()) host.Beep();
+    if (!saved) errorName = name;
+    if (format == TSaveFormat::Png) {
+      host.SetStatusText(jobtext::kPngComplete);
+      host.RepaintNow();
+    } else {
+      host.SetStatusText(jobtext::kTifComplete);
+    }
+  }
+  return (end - start) * kSecondsPerDay;
+}
+
+// The outcome in the modal box, then "Finished" with the durations in the tool tip.
+void ReportSaving(JobHost& host, bool saved, const std::wstring& errorName, double loadSeconds,
+                  double pngSeconds, double tiffSeconds) {
+  if (!saved) host.SetStatusText(jobtext::kSaveError + errorName);
+  host.RepaintNow();
+  if (host.GetBeepWhenDone()) host.Beep();
+  host.ShowModalMessage(host.GetStatusText());
+  host.SetStatusText(jobtext::kFinished);
+  host.SetStatusHint(FormatTimingText(loadSeconds, pngSeconds, tiffSeconds));
+  host.RepaintNow();
 }
 
 TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstring& outputFolder) {
@@ -66,85 +134,35 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   TCompositeState job;  // releases the Composite on every way out
   TBandNames names = DeriveBandNames(fileName);
   if (!names.Started) {
-    host.SetStatusText(jobtext::kMissing);
-    host.Beep();
-    host.ShowModalMessage(host.GetStatusText());
+    Announce(host, jobtext::kMissing, false);
     return TJobOutcome::NotStarted;
   }
   // With no format chosen nothing could be saved; say so before minutes of loading.
-  const int chosen = host.GetSaveFormat();
-  if (chosen != 0 && chosen != 1) {
+  if (SaveFormatOf(host.GetSaveFormat()) == TSaveFormat::None) {
     Report(host, jobtext::kNoFormat);
     return TJobOutcome::NoSaveFormat;
   }
-  // Names are derived in the canonical case; take the files as the folder spells them.
-  names.Red = compositionPlatform::ExistingSpelling(names.Red);
-  names.Green = compositionPlatform::ExistingSpelling(names.Green);
-  names.Blue = compositionPlatform::ExistingSpelling(names.Blue);
-  names.OutputFolder = outputFolder;
+  TakeSpellingOnDisk(names, outputFolder);
 
-  const double bandsStart = NowUTC();
-  host.SetProgress(0.0);
-  ProcessBand(job, host, names.Red, fileType, TBand::Red);
-  host.SetProgress(kLoadingShare / 3);
-  ProcessBand(job, host, names.Green, fileType, TBand::Green);
-  host.SetProgress(kLoadingShare * 2 / 3);
-  ProcessBand(job, host, names.Blue, fileType, TBand::Blue);
-  host.SetProgress(kLoadingShare);
-  const double bandsEnd = NowUTC();
+  const double loadSeconds = LoadBands(job, host, names, fileType);
   host.SetStatusText(jobtext::kSaving);
   host.RepaintNow();
-
   if (job.BandSet != kBandSetAll) {
-    host.SetStatusText(jobtext::kFailed + FileNamePart(fileName));
-    host.Beep();
-    host.ShowModalMessage(host.GetStatusText());
+    Announce(host, jobtext::kFailed + FileNamePart(fileName), false);
     return TJobOutcome::Failed;
   }
   // The attribution, and where the bands lie on the ground when all three agree about it.
   job.Metadata = CompositeMetadata(CompositeGrid(names));
 
-  // Saving fills the rest of the job's progress, short of 1 until the output is in place; the
-  // window stays alive between strips.
-  TWorkCallbacks callbacks;
-  callbacks.KeepAlive = [] { KeepAlive(); };
-  callbacks.Progress = [&host](uint64_t done, uint64_t total) {
-    host.SetProgress(kLoadingShare + (1 - kLoadingShare) * static_cast<double>(done) / static_cast<double>(total + 1));
-  };
+  const TWorkCallbacks callbacks = SavingCallbacks(host);
   bool saved = false;
   std::wstring errorName;
-  const std::wstring pngName = OutputName(names, 0);
-  double pngStart = NowUTC(), pngEnd = pngStart;
-  if (host.GetSaveFormat() == 0) {
-    saved = SaveComposite(job.Composite.get(), 0, pngName, job.Metadata, callbacks);
-    pngEnd = NowUTC();
-    if (host.GetBeepWhenDone()) host.Beep();
-    if (!saved) errorName = pngName;
-    host.SetStatusText(jobtext::kPngComplete);
-    host.RepaintNow();
-  }
-  const std::wstring tiffName = OutputName(names, 1);
-  double tiffStart = NowUTC(), tiffEnd = tiffStart;
-  if (host.GetSaveFormat() == 1) {
-    saved = SaveComposite(job.Composite.get(), 1, tiffName, job.Metadata, callbacks);
-    tiffEnd = NowUTC();
-    if (host.GetBeepWhenDone()) host.Beep();
-    if (!saved) errorName = tiffName;
-    host.SetStatusText(jobtext::kTifComplete);
-  }
+  const double pngSeconds = SaveIfChosen(job, host, names, TSaveFormat::Png, callbacks, saved, errorName);
+  const double tiffSeconds = SaveIfChosen(job, host, names, TSaveFormat::Tiff, callbacks, saved, errorName);
   if (saved) host.SetProgress(1.0);
   // The output is complete on disk; the Composite has served.
   job.Composite.reset();
-
-  if (!saved) host.SetStatusText(jobtext::kSaveError + errorName);
-  host.RepaintNow();
-  if (host.GetBeepWhenDone()) host.Beep();
-  host.ShowModalMessage(host.GetStatusText());
-  host.SetStatusText(jobtext::kFinished);
-  host.SetStatusHint(FormatTimingText((bandsEnd - bandsStart) * kSecondsPerDay,
-                                      (pngEnd - pngStart) * kSecondsPerDay,
-                                      (tiffEnd - tiffStart) * kSecondsPerDay));
-  host.RepaintNow();
+  ReportSaving(host, saved, errorName, loadSeconds, pngSeconds, tiffSeconds);
   return saved ? TJobOutcome::Saved : TJobOutcome::SaveFailed;
 }
 }  // namespace
@@ -172,7 +190,7 @@ std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pa
   if (pattern.empty() || pattern.size() > text.size()) return text;
   for (size_t at = 0; at + pattern.size() <= text.size(); ++at) {
     size_t k = 0;
-    while (k < pattern.size() && Upper(text[at + k]) == Upper(pattern[k])) ++k;
+    while (k < pattern.size() && AsciiUpper(text[at + k]) == AsciiUpper(pattern[k])) ++k;
     if (k == pattern.size()) return text.substr(0, at) + replacement + text.substr(at + pattern.size());
   }
   return text;
@@ -182,7 +200,7 @@ namespace {
 bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
   if (suffix.size() > text.size()) return false;
   for (size_t k = 0; k < suffix.size(); ++k)
-    if (Upper(text[text.size() - suffix.size() + k]) != Upper(suffix[k])) return false;
+    if (AsciiUpper(text[text.size() - suffix.size() + k]) != AsciiUpper(suffix[k])) return false;
   return true;
 }
 
@@ -195,8 +213,7 @@ TBandNames DeriveL2aNames(const std::wstring& name) {
   if (name.size() < kL2aTokenLength) return names;
   const size_t at = name.size() - kL2aTokenLength;
   const std::wstring stem = name.substr(0, at);
-  std::wstring band = name.substr(at, 3), resolution = name.substr(at + 3, 4);
-  for (wchar_t& c : band) c = Upper(c);
+  const std::wstring band = AsciiUpper(name.substr(at, 3)), resolution = name.substr(at + 3, 4);
   const std::wstring suffix = name.substr(at + 7);
   if (!EndsWithNoCase(suffix, L".jp2")) return names;
   std::wstring metres;
@@ -223,8 +240,7 @@ TBandNames DeriveL2aNames(const std::wstring& name) {
 
 TBandNames DeriveL1cNames(const std::wstring& name) {
   TBandNames names;
-  std::wstring upper = name;
-  for (wchar_t& c : upper) c = Upper(c);
+  const std::wstring upper = AsciiUpper(name);
   if (upper.find(L"B08.JP2") != std::wstring::npos) {
     names.BandToken = L"B08.jp2";
     names.Red = name;
@@ -256,23 +272,14 @@ TBandNames DeriveBandNames(const std::wstring& fileName) {
   return names;
 }
 
-std::wstring OutputName(const TBandNames& names, int saveFormat) {
-  const std::wstring extension = saveFormat == 0 ? L".png" : L".tif";
+std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat) {
+  const std::wstring extension = saveFormat == TSaveFormat::Png ? L".png" : L".tif";
   const size_t split = FolderLength(names.Red);
   const std::wstring folder = names.OutputFolder.empty() ? names.Red.substr(0, split) : names.OutputFolder;
   const std::wstring name = names.Red.substr(split);
   if (names.BandToken.size() == kL2aTokenLength && EndsWithNoCase(name, names.BandToken))
     return folder + name.substr(0, name.size() - kL2aTokenLength) + L"48" + names.BandToken.substr(3, 4) + extension;
   return folder + ReplaceFirstNoCase(name, names.BandToken, L"48" + extension);
-}
-
-std::wstring FileNamePart(const std::wstring& path) {
-#if defined(_WIN32)
-  const size_t at = path.find_last_of(L"\\/:");
-#else
-  const size_t at = path.find_last_of(L'/');
-#endif
-  return at == std::wstring::npos ? path : path.substr(at + 1);
 }
 
 std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds,

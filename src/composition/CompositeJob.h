@@ -3,7 +3,9 @@
 #pragma once
 #include <string>
 
+#include "FileNames.h"
 #include "JobHost.h"
+#include "SaveFormat.h"
 
 // Runs one whole job on the calling thread and returns once the user has dismissed its last
 // message. Reports everything through the host; raises nothing.
@@ -34,16 +36,13 @@ struct TBandNames {
 };
 TBandNames DeriveBandNames(const std::wstring& fileName);
 
-// The output path for save format 0 (PNG, "48.png") or 1 (TIFF, "48.tif"); L2A names keep
-// their resolution ("48_10m.tif"), so composites of different resolutions never collide.
-std::wstring OutputName(const TBandNames& names, int saveFormat);
+// The output path for PNG ("48.png") or TIFF ("48.tif"); L2A names keep their resolution
+// ("48_10m.tif"), so composites of different resolutions never collide.
+std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat);
 
 // Replaces the first match of pattern (ASCII letters matched in either case) with replacement.
 std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pattern,
                                 const std::wstring& replacement);
-
-// What follows the last path (or, on Windows, drive) delimiter.
-std::wstring FileNamePart(const std::wstring& path);
 
 // The tool tip after a save: "JP2:", "PNG:" and "TIFF:" with their seconds.
 std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds,

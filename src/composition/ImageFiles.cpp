@@ -43,7 +43,7 @@ TBitmap LoadImageFile(FREE_IMAGE_FORMAT format, const std::wstring& path) {
   return TBitmap(Load(format, path));
 }
 
-bool SaveComposite(FIBITMAP* composite, int saveFormat, const std::wstring& path, const TImageMetadata& metadata,
+bool SaveComposite(FIBITMAP* composite, TSaveFormat saveFormat, const std::wstring& path, const TImageMetadata& metadata,
                    const TWorkCallbacks& callbacks, unsigned workers) {
   if (!composite || FreeImage_GetImageType(composite) != FIT_RGB16) return false;
   const unsigned height = FreeImage_GetHeight(composite);
@@ -58,7 +58,7 @@ bool SaveComposite(FIBITMAP* composite, int saveFormat, const std::wstring& path
   const std::filesystem::path target = compositionPlatform::FsPath(path);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return false;
-  const bool written = saveFormat == 0 ? WritePng48(*file, rows, metadata, callbacks, workers)
+  const bool written = saveFormat == TSaveFormat::Png ? WritePng48(*file, rows, metadata, callbacks, workers)
                                        : WriteTiff48(*file, rows, metadata, callbacks, workers);
   // Not written in full: the temporary file goes with the object, the target stays as it was.
   return written && file->CommitTo(target);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ImageMetadata.h"
+#include "SaveFormat.h"
 #include "WorkCallbacks.h"
 
 struct TBitmapDeleter {
@@ -29,7 +30,7 @@ TBitmap LoadImageFile(FREE_IMAGE_FORMAT format, const std::wstring& path);
 // temporary file beside the target and moved over the target only once every write, the
 // flush and the close have succeeded, so a failed save leaves an earlier file as it was and
 // nothing of its own behind. workers 0: one per core.
-bool SaveComposite(FIBITMAP* composite, int saveFormat, const std::wstring& path, const TImageMetadata& metadata,
+bool SaveComposite(FIBITMAP* composite, TSaveFormat saveFormat, const std::wstring& path, const TImageMetadata& metadata,
                    const TWorkCallbacks& callbacks, unsigned workers = 0);
 
 // FreeImage_ConvertToType(image, FIT_RGB16, TRUE) and FreeImage_GetChannel, through the seams.

@@ -21,11 +21,6 @@ std::wstring RelativeKeyPath(const std::wstring& path) {
   return (!path.empty() && path[0] == L'\\') ? path.substr(1) : path;
 }
 
-std::wstring AsciiUpper(std::wstring s) {
-  for (wchar_t& c : s)
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-  return s;
-}
 }  // namespace
 
 namespace qelRegistryLocation {
@@ -41,11 +36,6 @@ std::wstring OwnExecutablePath() {
     if (buffer.size() >= 65536) return std::wstring();
     buffer.resize(buffer.size() * 2);
   }
-}
-
-std::wstring FileNamePart(const std::wstring& path) {
-  const size_t sep = path.find_last_of(L"\\:");
-  return sep == std::wstring::npos ? path : path.substr(sep + 1);
 }
 
 std::wstring WithoutExtension(const std::wstring& fileName) {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "FileNames.h"
 #include "Forms.h"
 
 // Module state: written by the start-up function only, read by every value at creation.
@@ -29,8 +30,8 @@ namespace qelRegistryLocation {
 // The pieces of the location rule, separate so that they can be checked without renaming
 // the executable.
 std::wstring OwnExecutablePath();
-// The part after the last '\' or ':'.
-std::wstring FileNamePart(const std::wstring& path);
+// The part after the last folder separator (FileNames.h).
+using ::FileNamePart;
 // The name with its last '.' and what follows removed ("my.tool.exe" -> "my.tool").
 std::wstring WithoutExtension(const std::wstring& fileName);
 // Sets RegistryVendor and RegistryRoot for a program started from exePath.

@@ -17,8 +17,8 @@ TEST(DeriveBandNames, AnyTrueColourBandGivesTheSameSet) {
     EXPECT_EQ(names.Red, kStem + L"B04.jp2");
     EXPECT_EQ(names.Green, kStem + L"B03.jp2");
     EXPECT_EQ(names.Blue, kStem + L"B02.jp2");
-    EXPECT_EQ(OutputName(names, 0), kStem + L"48.png");
-    EXPECT_EQ(OutputName(names, 1), kStem + L"48.tif");
+    EXPECT_EQ(OutputName(names, TSaveFormat::Png), kStem + L"48.png");
+    EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), kStem + L"48.tif");
   }
 }
 
@@ -29,7 +29,7 @@ TEST(DeriveBandNames, B08GivesFalseColourWritingToTheSameOutput) {
   EXPECT_EQ(names.Red, kStem + L"B08.jp2");
   EXPECT_EQ(names.Green, kStem + L"B04.jp2");
   EXPECT_EQ(names.Blue, kStem + L"B03.jp2");
-  EXPECT_EQ(OutputName(names, 1), OutputName(DeriveBandNames(kStem + L"B02.jp2"), 1));
+  EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), OutputName(DeriveBandNames(kStem + L"B02.jp2"), TSaveFormat::Tiff));
 }
 
 TEST(DeriveBandNames, LetterCaseOfTheSuffixIsIgnoredAndReplacedByTheCanonicalOne) {
@@ -43,7 +43,7 @@ TEST(DeriveBandNames, LetterCaseOfTheSuffixIsIgnoredAndReplacedByTheCanonicalOne
   EXPECT_EQ(names.BandToken, L"B08.jp2");
   EXPECT_EQ(names.Red, kStem + L"b08.Jp2");  // the given name, unchanged
   EXPECT_EQ(names.Green, kStem + L"B04.jp2");
-  EXPECT_EQ(OutputName(names, 0), kStem + L"48.png");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Png), kStem + L"48.png");
 }
 
 TEST(DeriveBandNames, FoldersNamedLikeBandsStayAsTheyAre) {
@@ -55,11 +55,11 @@ TEST(DeriveBandNames, FoldersNamedLikeBandsStayAsTheyAre) {
   EXPECT_EQ(names.Red, dir + L"T33UUP_B04.jp2");
   EXPECT_EQ(names.Green, dir + L"T33UUP_B03.jp2");
   EXPECT_EQ(names.Blue, dir + L"T33UUP_B02.jp2");
-  EXPECT_EQ(OutputName(names, 1), dir + L"T33UUP_48.tif");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), dir + L"T33UUP_48.tif");
 
   names = DeriveBandNames(L"/B08.jp2/B02_10m.jp2/T_B08_10m.jp2");
   EXPECT_EQ(names.Blue, L"/B08.jp2/B02_10m.jp2/T_B03_10m.jp2");
-  EXPECT_EQ(OutputName(names, 0), L"/B08.jp2/B02_10m.jp2/T_48_10m.png");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Png), L"/B08.jp2/B02_10m.jp2/T_48_10m.png");
   // A folder alone is no band, however it is named.
   EXPECT_FALSE(DeriveBandNames(L"/tiles/T_B03.jp2/").Started);
 }
@@ -74,8 +74,8 @@ TEST(DeriveBandNames, L2aNamesKeepTheirResolution) {
       EXPECT_EQ(names.Red, stem + L"B04_" + res + L".jp2");
       EXPECT_EQ(names.Green, stem + L"B03_" + res + L".jp2");
       EXPECT_EQ(names.Blue, stem + L"B02_" + res + L".jp2");
-      EXPECT_EQ(OutputName(names, 1), stem + L"48_" + res + L".tif");
-      EXPECT_EQ(OutputName(names, 0), stem + L"48_" + res + L".png");
+      EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), stem + L"48_" + res + L".tif");
+      EXPECT_EQ(OutputName(names, TSaveFormat::Png), stem + L"48_" + res + L".png");
     }
   }
   // False colour: B08 at 10 m, B8A at 20 m and 60 m, each with the true colour's output name.
@@ -84,14 +84,14 @@ TEST(DeriveBandNames, L2aNamesKeepTheirResolution) {
   EXPECT_EQ(names.Red, stem + L"B08_10m.jp2");
   EXPECT_EQ(names.Green, stem + L"B04_10m.jp2");
   EXPECT_EQ(names.Blue, stem + L"B03_10m.jp2");
-  EXPECT_EQ(OutputName(names, 1), stem + L"48_10m.tif");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), stem + L"48_10m.tif");
   for (const wchar_t* res : {L"20m", L"60m"}) {
     names = DeriveBandNames(stem + L"B8A_" + res + L".jp2");
     EXPECT_TRUE(names.Started) << res;
     EXPECT_EQ(names.Red, stem + L"B8A_" + res + L".jp2");
     EXPECT_EQ(names.Green, stem + L"B04_" + res + L".jp2");
     EXPECT_EQ(names.Blue, stem + L"B03_" + res + L".jp2");
-    EXPECT_EQ(OutputName(names, 1), stem + L"48_" + res + L".tif");
+    EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), stem + L"48_" + res + L".tif");
   }
   // Bands that products do not hold at that resolution, and other layers.
   for (const wchar_t* name : {L"B08_20m.jp2", L"B08_60m.jp2", L"B8A_10m.jp2", L"TCI_10m.jp2", L"B05_20m.jp2",
@@ -106,10 +106,10 @@ TEST(DeriveBandNames, L2aLetterCaseAndTokensElsewhereInTheName) {
   EXPECT_TRUE(names.Started);
   EXPECT_EQ(names.Red, L"/d/t29unu_B04_20m.jp2");
   EXPECT_EQ(names.Blue, L"/d/t29unu_B02_20m.jp2");
-  EXPECT_EQ(OutputName(names, 1), L"/d/t29unu_48_20m.tif");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), L"/d/t29unu_48_20m.tif");
   names = DeriveBandNames(L"/d/t_b04_60m.Jp2");
   EXPECT_EQ(names.Red, L"/d/t_b04_60m.Jp2");
-  EXPECT_EQ(OutputName(names, 1), L"/d/t_48_60m.tif");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), L"/d/t_48_60m.tif");
   names = DeriveBandNames(L"/d/t_b8a_60M.jp2");
   EXPECT_EQ(names.Green, L"/d/t_B04_60m.jp2");
 
@@ -117,7 +117,7 @@ TEST(DeriveBandNames, L2aLetterCaseAndTokensElsewhereInTheName) {
   names = DeriveBandNames(L"/d/B04_10m.jp2_B02_10m_B03_60m.jp2");
   EXPECT_EQ(names.Red, L"/d/B04_10m.jp2_B02_10m_B04_60m.jp2");
   EXPECT_EQ(names.Green, L"/d/B04_10m.jp2_B02_10m_B03_60m.jp2");
-  EXPECT_EQ(OutputName(names, 1), L"/d/B04_10m.jp2_B02_10m_48_60m.tif");
+  EXPECT_EQ(OutputName(names, TSaveFormat::Tiff), L"/d/B04_10m.jp2_B02_10m_48_60m.tif");
   // An L1C token before an L2A ending does not turn the name into L1C.
   names = DeriveBandNames(L"/d/x_B08.jp2_B02_20m.jp2");
   EXPECT_EQ(names.BandToken, L"B04_20m.jp2");

@@ -344,7 +344,7 @@ TEST_F(JobTest, AFileThatIsNotJpeg2000OnlyTurnsTheCursorAndBack) {
   CopyBands("tile", {"B02", "B04"});
   // A PNG wearing the green band's name.
   TBitmap png(FreeImage_AllocateT(FIT_RGB16, 4, 4));
-  ASSERT_TRUE(SaveComposite(png.get(), 0, Wide(Band("B03")), {}, {}));
+  ASSERT_TRUE(SaveComposite(png.get(), TSaveFormat::Png, Wide(Band("B03")), {}, {}));
   EXPECT_EQ(RunCompositeJob(FHost, Wide(Band("B03"))), TJobOutcome::NotJpeg2000);
   std::ofstream(FDir / "empty_B03.jp2").close();
   EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "empty_B03.jp2")), TJobOutcome::NotJpeg2000);
