@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-namespace {
-wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-}  // namespace
+#include "FileNames.h"
 
 bool SameNameNoCase(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() && EndsWithNoCase(a, b);
@@ -14,7 +12,7 @@ bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
   if (suffix.size() > text.size()) return false;
   const size_t at = text.size() - suffix.size();
   for (size_t k = 0; k < suffix.size(); ++k)
-    if (Upper(text[at + k]) != Upper(suffix[k])) return false;
+    if (AsciiUpper(text[at + k]) != AsciiUpper(suffix[k])) return false;
   return true;
 }
 
