@@ -10,7 +10,11 @@ if [ ! -f $dir/build.ninja ]; then
   CC=clang CXX=clang++ cmake -S . -B $dir -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBANDWEAVE_FUZZ=ON -DBANDWEAVE_TESTS=OFF >/dev/null
 fi
-ninja -C $dir -j2 fuzzers >/dev/null
+# Quiet when it builds; the compiler's words when it does not.
+if ! ninja -C $dir -j2 fuzzers >$dir/build.log 2>&1; then
+  tail -40 $dir/build.log
+  exit 1
+fi
 status=0
 for target in fuzz_dropfiles fuzz_namelists fuzz_cida fuzz_jp2geo fuzz_productzip; do
   work=$dir/corpus/$target
