@@ -15,6 +15,7 @@
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
 #include "Jp2Encode.h"
+#include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
 #include "SampleValues.h"
 #include "TempFile.h"
@@ -35,31 +36,11 @@
 namespace fs = std::filesystem;
 
 namespace {
-class ImageEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    qelUtilsInitialize();
-    FSession = new FreeImageSession;
-  }
-  void TearDown() override {
-    delete FSession;
-    qelUtilsFinalize();
-  }
-
- private:
-  FreeImageSession* FSession = nullptr;
-};
-[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new ImageEnvironment);
+[[maybe_unused]] auto* const gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new imagetest::TImageEnvironment);
+using imagetest::Wide;
 
 const std::string kStem = sample::kStem;
-
-std::wstring Wide(const fs::path& path) {
-#if defined(_WIN32)
-  return path.wstring();
-#else
-  return FromUtf8(path.string());
-#endif
-}
 
 TBitmap Load(const fs::path& path) {
   const std::wstring name = Wide(path);

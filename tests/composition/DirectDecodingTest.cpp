@@ -14,6 +14,7 @@
 #include "FreeImageSession.h"
 #include "Jp2BandDecoder.h"
 #include "Jp2Encode.h"
+#include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
 #include "TestEnv.h"
 #include "TextCodec.h"
@@ -22,29 +23,9 @@
 namespace fs = std::filesystem;
 
 namespace {
-class ImageEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    qelUtilsInitialize();
-    FSession = new FreeImageSession;
-  }
-  void TearDown() override {
-    delete FSession;
-    qelUtilsFinalize();
-  }
-
- private:
-  FreeImageSession* FSession = nullptr;
-};
-[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new ImageEnvironment);
-
-std::wstring Wide(const fs::path& path) {
-#if defined(_WIN32)
-  return path.wstring();
-#else
-  return FromUtf8(path.string());
-#endif
-}
+[[maybe_unused]] auto* const gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new imagetest::TImageEnvironment);
+using imagetest::Wide;
 
 // Noise within the precision, different in every band and component.
 int32_t Noise(uint32_t precision, uint32_t seed, uint32_t x, uint32_t y) {

@@ -11,6 +11,7 @@
 #include "ProductJob.h"
 #include "ProductTrees.h"
 #include "ProductZip.h"
+#include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
 #include "SampleValues.h"
 #include "TestEnv.h"
@@ -21,29 +22,9 @@ namespace fs = std::filesystem;
 using namespace producttrees;
 
 namespace {
-class ImageEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    qelUtilsInitialize();
-    FSession = new FreeImageSession;
-  }
-  void TearDown() override {
-    delete FSession;
-    qelUtilsFinalize();
-  }
-
- private:
-  FreeImageSession* FSession = nullptr;
-};
-[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new ImageEnvironment);
-
-std::wstring Wide(const fs::path& path) {
-#if defined(_WIN32)
-  return path.wstring();
-#else
-  return FromUtf8(path.string());
-#endif
-}
+[[maybe_unused]] auto* const gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new imagetest::TImageEnvironment);
+using imagetest::Wide;
 
 // --- The choice, on names alone ---------------------------------------------------------------
 
