@@ -97,7 +97,7 @@ struct TInterleaved {
 
 struct TLayout {
   const char* Name;
-  jp2encode::TLayout Spec;
+  jp2encode::TLayout Encoding;
 };
 
 TEST_F(DecoderTest, EverySampleLandsInItsPlaceAtEveryResolution) {
@@ -132,7 +132,7 @@ TEST_F(DecoderTest, EverySampleLandsInItsPlaceAtEveryResolution) {
 
   for (const TLayout& layout : layouts) {
     SCOPED_TRACE(layout.Name);
-    const jp2encode::TLayout& s = layout.Spec;
+    const jp2encode::TLayout& s = layout.Encoding;
     const fs::path file = Make(s.Codestream ? "band.j2k" : "band.jp2", s);
     TJp2Header header;
     std::string error;
