@@ -67,12 +67,14 @@ void ProcessDirectly(TCompositeState& job, JobHost& host, const std::wstring& ba
   if (!job.Composite) {
     // The whole Composite must fit the machine before it is asked for.
     const uint64_t memory = PhysicalMemoryBytes();
-    if (memory && static_cast<double>(sizeof(FIRGB16)) * header.Width * header.Height > static_cast<double>(memory)) {
+    if (memory &&
+        static_cast<double>(sizeof(FIRGB16)) * header.ComponentWidth * header.ComponentHeight > static_cast<double>(memory)) {
       KeepAlive();
       host.ShowModalMessage(L"Error loading " + name);
       return;
     }
-    TBitmap composite(FreeImage_AllocateT(FIT_RGB16, static_cast<int>(header.Width), static_cast<int>(header.Height)));
+    TBitmap composite(
+        FreeImage_AllocateT(FIT_RGB16, static_cast<int>(header.ComponentWidth), static_cast<int>(header.ComponentHeight)));
     if (!composite) {
       KeepAlive();
       host.ShowModalMessage(L"Error converting red");
@@ -181,7 +183,9 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
     host.ShowModalMessage(L"Error loading " + name);
     return;
   }
-  if (status == TJp2HeaderStatus::Read && job.Composite && !SameSize(job.Composite.get(), header.Width, header.Height)) {
+  // A subsampled band loads at its component's size, not the grid's.
+  if (status == TJp2HeaderStatus::Read && job.Composite &&
+      !SameSize(job.Composite.get(), header.ComponentWidth, header.ComponentHeight)) {
     host.ShowModalMessage(L"Size of " + name + L" differs from red");
     return;
   }

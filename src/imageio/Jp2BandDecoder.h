@@ -16,6 +16,9 @@ struct TJp2Header {
   TJp2Container Container = TJp2Container::Jp2;
   uint32_t Width = 0, Height = 0;  // at full resolution
   uint32_t X0 = 0, Y0 = 0;          // where the picture starts on the codestream's grid
+  // The first component as a decoder gives it: the picture's grid points it samples, fewer
+  // than Width x Height when it is subsampled. A loaded band has this size.
+  uint32_t ComponentWidth = 0, ComponentHeight = 0;
   uint32_t Components = 0;
   uint32_t Precision = 0;   // bits of the first component
   bool Signed = false;      // some component holds signed samples

@@ -119,6 +119,9 @@ bool ReadSiz(TJp2File& file, uint64_t start, uint64_t end, TJp2Header& header, u
     header.Signed = header.Signed || (ssiz & 0x80) != 0;
     header.Subsampled = header.Subsampled || dx != 1 || dy != 1;
   }
+  // The sample positions a component holds are the multiples of its step on the grid.
+  header.ComponentWidth = static_cast<uint32_t>(CeilDiv(xsiz, components[1]) - CeilDiv(xosiz, components[1]));
+  header.ComponentHeight = static_cast<uint32_t>(CeilDiv(ysiz, components[2]) - CeilDiv(yosiz, components[2]));
   return true;
 }
 
@@ -187,7 +190,8 @@ TJp2HeaderStatus ReadJp2Header(const std::filesystem::path& path, TJp2Header& he
   }
   const opj_image_t* image = codec.Image();
   if (image->numcomps != header.Components || image->x1 - image->x0 != header.Width ||
-      image->y1 - image->y0 != header.Height) {
+      image->y1 - image->y0 != header.Height || image->comps[0].w != header.ComponentWidth ||
+      image->comps[0].h != header.ComponentHeight) {
     error = "the library reads another image size";
     return TJp2HeaderStatus::NotOpened;
   }

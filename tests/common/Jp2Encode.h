@@ -25,9 +25,17 @@ struct TLayout {
   int Precinct = 0;                        // 0: the largest; else this size at every level
   bool Codestream = false;                 // a bare .j2k codestream instead of a JP2 file
   bool PacketLengths = false;              // PLT markers in the tile-part headers
+  uint32_t SubsampleX = 1, SubsampleY = 1;  // every component sampled at every n-th grid point
 };
 
-// The value of component c at pixel (x, y), y counted from the top. Must fit the precision.
+// The size of a component on a grid from x0 to x1 sampled every step points: what a decoder
+// gives (ceil(x1 / step) - ceil(x0 / step)).
+inline uint32_t ComponentSize(uint32_t x0, uint32_t size, uint32_t step) {
+  return (x0 + size + step - 1) / step - (x0 + step - 1) / step;
+}
+
+// The value of component c at pixel (x, y) of the component, y counted from the top. Must fit
+// the precision.
 using TValue = std::function<int32_t(uint32_t c, uint32_t x, uint32_t y)>;
 
 inline int AllowedResolutions(uint32_t width, uint32_t height) {
@@ -50,11 +58,14 @@ inline OPJ_BOOL SeekInFile(OPJ_OFF_T at, void* file) {
 // Returns false (with nothing useful at path) when OpenJPEG refuses the parameters.
 inline bool Write(const std::filesystem::path& path, const TLayout& layout, const TValue& value) {
   std::vector<opj_image_cmptparm_t> parts(layout.Components);
+  const uint32_t width = ComponentSize(layout.X0, layout.Width, layout.SubsampleX);
+  const uint32_t height = ComponentSize(layout.Y0, layout.Height, layout.SubsampleY);
   for (auto& part : parts) {
     part = {};
-    part.dx = part.dy = 1;
-    part.w = layout.Width;
-    part.h = layout.Height;
+    part.dx = layout.SubsampleX;
+    part.dy = layout.SubsampleY;
+    part.w = width;
+    part.h = height;
     part.x0 = layout.X0;
     part.y0 = layout.Y0;
     part.prec = layout.Precision;
@@ -68,8 +79,8 @@ inline bool Write(const std::filesystem::path& path, const TLayout& layout, cons
   image->x1 = layout.X0 + layout.Width;
   image->y1 = layout.Y0 + layout.Height;
   for (uint32_t c = 0; c < layout.Components; ++c)
-    for (uint32_t y = 0; y < layout.Height; ++y)
-      for (uint32_t x = 0; x < layout.Width; ++x) image->comps[c].data[size_t{y} * layout.Width + x] = value(c, x, y);
+    for (uint32_t y = 0; y < height; ++y)
+      for (uint32_t x = 0; x < width; ++x) image->comps[c].data[size_t{y} * width + x] = value(c, x, y);
 
   opj_cparameters_t parameters;
   opj_set_default_encoder_parameters(&parameters);

@@ -4,6 +4,7 @@
 // FreeImage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -188,6 +189,57 @@ TEST_F(DirectDecodingTest, OtherKindsStillGoThroughFreeImageUnchanged) {
     SCOPED_TRACE(name);
     const TRun run = ExpectBothWaysAlike(MakeBands(name, layout));
     EXPECT_EQ(run.BandSet, layout.Codestream ? 0 : kBandSetAll);
+  }
+}
+
+// A band sampled every second grid point loads at half the grid's size, and that is the size it
+// is held against: the grid's size would refuse the right band and pass the wrong one.
+TEST_F(DirectDecodingTest, SubsampledBandsAreComparedAtTheSizeTheyLoad) {
+  struct TCase {
+    const char* name;
+    uint32_t x0, y0, gridWidth, gridHeight, step;
+    uint32_t plainWidth, plainHeight;  // red and blue
+    bool fits;
+  };
+  const TCase cases[] = {
+      {"half_size", 0, 0, 200, 160, 2, 100, 80, true},
+      {"grid_size_is_not_the_picture", 0, 0, 200, 160, 2, 200, 160, false},
+      // From grid point 1 to 11 a step of 2 holds 2, 4, ..., 10: five samples, not six.
+      {"offset_on_the_grid", 1, 3, 11, 9, 2, 5, 4, true},
+      {"offset_rounded_the_other_way", 1, 3, 11, 9, 2, 6, 5, false},
+      {"third", 2, 0, 31, 20, 3, 10, 7, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    jp2encode::TLayout plain = Layout(c.plainWidth, c.plainHeight, 15, 0, 1, 64, 0);
+    jp2encode::TLayout sparse = Layout(c.gridWidth, c.gridHeight, 15, 0, 1, 64, 0);
+    sparse.X0 = c.x0;
+    sparse.Y0 = c.y0;
+    sparse.SubsampleX = sparse.SubsampleY = c.step;
+    std::vector<fs::path> bands = MakeBands(c.name, plain);
+    ASSERT_TRUE(jp2encode::Write(bands[1], sparse, [](uint32_t, uint32_t x, uint32_t y) { return int32_t(x + 7 * y); }));
+
+    TJp2Header header;
+    std::string error;
+    ASSERT_EQ(ReadJp2Header(bands[1], header, error), TJp2HeaderStatus::Read) << error;
+    EXPECT_TRUE(header.Subsampled);
+    EXPECT_EQ(header.Width, c.gridWidth);
+    // The size FreeImage loads it at, which the job compares.
+    TBitmap loaded = LoadImageFile(FIF_JP2, Wide(bands[1]));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(header.ComponentWidth, FreeImage_GetWidth(loaded.get()));
+    EXPECT_EQ(header.ComponentHeight, FreeImage_GetHeight(loaded.get()));
+
+    const TRun run = ExpectBothWaysAlike(bands);
+    if (c.fits) {
+      EXPECT_EQ(run.BandSet, kBandSetAll);
+      const auto* top = reinterpret_cast<const FIRGB16*>(
+          FreeImage_GetScanLine(run.Composite.get(), static_cast<int>(c.plainHeight - 1)));
+      EXPECT_EQ(top[1].green, 1);
+    } else {
+      EXPECT_EQ(run.BandSet, kBandSetRed | kBandSetBlue);
+      EXPECT_NE(std::find(run.Calls.begin(), run.Calls.end(), L"box: Size of green differs from red"), run.Calls.end());
+    }
   }
 }
 
