@@ -9,7 +9,7 @@ _cluster_dir=
 
 # Ports nobody listens on now: the kernel hands out a free one for a bound socket, which we close.
 _cluster_free_ports() {
-  python3 -c '
+  /usr/bin/python3 -c '
 import socket, sys
 held = []
 for _ in range(int(sys.argv[1])):
