@@ -31,6 +31,7 @@ _cluster_wait() {
   done
 }
 
+_cluster_queue_empty() { [ -z "$(timeout 5 squeue -h -o %i 2>/dev/null)" ]; }
 _cluster_node_idle() { [ "$(sinfo -h -N -o %T 2>/dev/null)" = idle ]; }
 
 cluster_up() {
@@ -99,8 +100,9 @@ cluster_down() {
   local i pid
   [ "${#_cluster_pids[@]}" -gt 0 ] || return 0
   # Jobs first, while slurmd is there to end their steps; then the daemons, newest first.
-  if [ -n "${SLURM_CONF:-}" ] && scancel --quiet --full -u root 2>/dev/null; then
-    _cluster_wait 15 "cancelling" test -z "$(squeue -h -o %i 2>/dev/null)" 2>/dev/null || true
+  # A controller that is gone would keep the client commands retrying: each gets a few seconds.
+  if [ -n "${SLURM_CONF:-}" ] && timeout 10 scancel --quiet --full -u root 2>/dev/null; then
+    _cluster_wait 15 "cancelling" _cluster_queue_empty 2>/dev/null || true
   fi
   for ((i = ${#_cluster_pids[@]} - 1; i >= 0; i--)); do
     pid=${_cluster_pids[i]}
