@@ -1,6 +1,7 @@
 # Sourced: a private single-node Slurm cluster in a folder of its own, on loopback and free ports.
-#   cluster_up DIR   starts munged, slurmctld and slurmd under DIR and waits for an idle node;
-#                    exports SLURM_CONF so that sbatch, squeue and scontrol talk to this cluster only
+#   cluster_up DIR [LINE...]  starts munged, slurmctld and slurmd under DIR and waits for an idle
+#                    node; LINEs are added to slurm.conf; exports SLURM_CONF so that sbatch, squeue
+#                    and scontrol talk to this cluster only
 #   cluster_down     cancels what is still queued, then stops the daemons it started, by PID
 # Root is needed (SlurmUser=root, munged --force). Nothing outside DIR is written.
 
@@ -36,6 +37,7 @@ _cluster_node_idle() { [ "$(sinfo -h -N -o %T 2>/dev/null)" = idle ]; }
 
 cluster_up() {
   local dir=$1 host ports ctld_port slurmd_port hw mem cpus
+  shift
   _cluster_dir=$dir
   host=$(hostname -s)
   mkdir -p "$dir"/{munge,state,spool,run,log}
@@ -87,6 +89,7 @@ KillWait=5
 NodeName=$host NodeAddr=127.0.0.1 CPUs=$cpus RealMemory=$((mem * 9 / 10)) State=UNKNOWN
 PartitionName=debug Nodes=$host Default=YES MaxTime=INFINITE State=UP
 EOF
+  [ $# -eq 0 ] || printf '%s\n' "$@" >>"$dir/slurm.conf"
   export SLURM_CONF=$dir/slurm.conf
   slurmctld -D -f "$SLURM_CONF" >>"$dir/log/slurmctld.out" 2>&1 &
   _cluster_pids+=($!)

@@ -65,7 +65,8 @@ cp -a "$archive" "$work/copy"
 [ $? = 1 ] || { fail "local run: expected exit 1 for the damaged product"; cat "$work/local.out"; }
 [ "$(find "$work/local" -name '*48*.tif' | wc -l)" = 5 ] || { fail "local run: expected 5 composites"; ls -R "$work/local"; }
 
-cluster_up "$work/cluster" || { fail "the cluster did not come up"; exit 1; }
+# Arrays of at most 3 tasks: the six jobs go in two arrays, the second waiting for the first.
+cluster_up "$work/cluster" MaxArraySize=4 || { fail "the cluster did not come up"; exit 1; }
 export BANDWEAVE_CLI=$cli
 mkdir "$work/runs"
 cd "$work"
@@ -81,8 +82,8 @@ slurm_submit() {
   [ -z "$run" ] || run="$work/runs/$run"
 }
 jobcomp() { cat "$work/cluster/log/jobcomp.txt" 2>/dev/null; }
-# tasks_of RUN: the completion records of the submission's array tasks
-tasks_of() { jobcomp | grep " ArrayJobId=$(head -n 1 "$1/jobs") "; }
+# tasks_of RUN: the completion records of the submission's array tasks (every job but the last)
+tasks_of() { jobcomp | grep -E " ArrayJobId=($(head -n -1 "$1/jobs" | paste -sd'|')) "; }
 
 # --- What is refused before anything is submitted ---------------------------------------------
 mkdir -p "$work/lf/a"$'\n'"b.SAFE"
@@ -108,6 +109,7 @@ for _ in $(seq 600); do [ -f "$first/summary.status" ] && break; sleep 0.5; done
 # Slurm records a job's completion once its script has ended.
 for _ in $(seq 60); do [ -z "$(squeue -h)" ] && break; sleep 0.5; done
 
+[ "$(grep -c '' "$first/jobs")" = 3 ] || { fail "first submission: expected two arrays and a summary job"; cat "$first/jobs"; }
 [ "$(tasks_of "$first" | wc -l)" = 6 ] || { fail "first submission: expected 6 array tasks"; jobcomp; }
 [ "$(tasks_of "$first" | grep -c ' ExitCode=1:0 ')" = 1 ] || { fail "first submission: expected one failed task"; jobcomp; }
 summary_id=$(tail -n 1 "$first/jobs")
