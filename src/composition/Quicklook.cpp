@@ -10,6 +10,7 @@
 #include "ImageFiles.h"
 #include "Jp2BandDecoder.h"
 #include "OutputMetadata.h"
+#include "PngTransparency.h"
 #include "TextCodec.h"
 #include "TrueColour.h"
 
@@ -39,6 +40,16 @@ BOOL SavePng(FIBITMAP* bitmap, const std::wstring& path) {
   return FreeImage_Save(FIF_PNG, bitmap, ToUtf8(path).c_str(), PNG_Z_BEST_SPEED);
 }
 #endif
+// A pixel any of whose bands has no data is no data in all three channels, as in ESA's TCI.
+// A channel byte is 0 exactly where its band's sample is 0: valid samples map to at least 1.
+void KeepNoDataBlack(FIBITMAP* picture) {
+  const unsigned width = FreeImage_GetWidth(picture), height = FreeImage_GetHeight(picture);
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* pixel = FreeImage_GetScanLine(picture, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x, pixel += 3)
+      if (!pixel[0] || !pixel[1] || !pixel[2]) pixel[0] = pixel[1] = pixel[2] = 0;
+  }
+}
 }  // namespace
 
 TBandOffsetSource FindBandOffset(const std::wstring& bandPath) {
@@ -144,12 +155,16 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     }
   }
   samples = std::vector<uint16_t>();
+  KeepNoDataBlack(picture.get());
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
 
   // Beside the target first, so a failed save leaves an earlier quicklook as it was.
   const std::wstring partial = path + L".part";
   std::error_code ignored;
-  if (!SavePng(picture.get(), partial) || !compositionPlatform::MoveOver(partial, path)) {
+  std::string chunkError;
+  if (!SavePng(picture.get(), partial) ||
+      !InsertPngChunkAfterHeader(compositionPlatform::FsPath(partial), PngTransparentColourChunk(0, 0, 0), chunkError) ||
+      !compositionPlatform::MoveOver(partial, path)) {
     fs::remove(compositionPlatform::FsPath(partial), ignored);
     result.Error = L"cannot write " + path;
     return result;
