@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev
   libclang-rt-14-dev googletest libfreeimage-dev libopenjp2-7-dev libopenjp2-tools libzip-dev x11-utils xdotool
-  imagemagick zip fonts-wine libtiff-dev libdeflate-dev libpng-dev zlib1g-dev gdal-bin python3-gdal
+  imagemagick zip fonts-wine libtiff-dev libdeflate-dev libpng-dev zlib1g-dev gdal-bin python3-gdal python3-numpy
   libcli11-dev nlohmann-json3-dev libpugixml-dev libgeographiclib-dev slurm-wlm munge parallel)
 missing=()
 for p in "${packages[@]}"; do
