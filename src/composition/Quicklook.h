@@ -1,6 +1,8 @@
 // A quick look at a composite for ordinary image viewers: the three bands decoded (optionally
 // at a reduced resolution), each mapped to 8 bits as ESA's true-colour image (TCI) is, and
-// written as an 8-bit RGB PNG carrying the attribution.
+// written as an 8-bit RGB PNG carrying the attribution. A pixel any of whose bands has no data
+// is 0, 0, 0 there, as in ESA's TCI, and the PNG marks 0, 0, 0 transparent (valid pixels map to
+// at least 1), so viewers and GIS show what lies below.
 #pragma once
 #include <optional>
 #include <string>
