@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Georeference.h"
@@ -20,6 +21,12 @@ struct TPlacedGrid {
 
 class TCloudMask {
  public:
+  TCloudMask() = default;
+  // A mask already known: masked holds grid.Width x grid.Height bytes, row by row (1 masked);
+  // outside is what pixels beyond it are.
+  TCloudMask(const TPlacedGrid& grid, std::vector<uint8_t> masked, uint8_t outside)
+      : FGrid(grid), FMasked(std::move(masked)), FOutside(outside) {}
+
   // Decodes source and marks each of its pixels masked or clear: for a scene classification
   // the pixels of the classes given; for MSK_CLASSI_B00 opaque clouds (when class 8 or 9 is
   // given), cirrus (class 10) and snow (class 11). False, with the reason, when the file
