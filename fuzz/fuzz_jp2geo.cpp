@@ -21,5 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckGrid(jp2geo::GridFromGeoTiff(data, size));
   const TBandOffset offset = BandOffsetFromMetadata(text, 3);
   if (offset.Offset && !offset.Readable) abort();
+  if (offset.Readable != (offset.Read == TXmlRead::Read)) abort();
+  // A document read is within its bounds, and a refused one leaves nothing behind.
+  pugi::xml_document document;
+  const TXmlRead read = ReadXml(text, document);
+  if ((read == TXmlRead::Read) != static_cast<bool>(document.first_child())) abort();
+  if (read == TXmlRead::Read && !document.document_element()) abort();
+  if (read == TXmlRead::Read && !ParseXml(text)) abort();
   return 0;
 }

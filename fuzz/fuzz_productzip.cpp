@@ -14,6 +14,11 @@
 
 namespace {
 void CheckBand(const TZipListing& listing, const TProductBand& band) {
+  if (!band.Note.empty() && band.Find != TProductFind::Found) abort();
+  if (band.Find == TProductFind::MissingBand || band.Find == TProductFind::Ambiguous) {
+    if (band.Band.empty() || IsUnsafeEntryName(band.Band)) abort();
+    return;
+  }
   if (band.Find != TProductFind::Found) return;
   if (IsUnsafeEntryName(band.Band)) abort();
   const size_t split = band.Band.find_last_of(L'/');
@@ -45,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zip_error_fini(&error);
   if (unsafe) return 0;  // refused before the names are read any further
   const TZipListing listing(names);
+  CheckBand(listing, FindZipProduct(listing, {}));
   for (const std::wstring& root : listing.Folders(L"")) {
     for (const TProductRequest request : {TProductRequest{}, TProductRequest{true, 0}, TProductRequest{false, 20},
                                           TProductRequest{true, 60}})

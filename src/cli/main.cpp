@@ -63,6 +63,7 @@ int Run(const std::vector<std::wstring>& args) {
   bool times = false;
   bool optionsDone = false;
   TProductRequest product;
+  product.SayWhenNoProduct = true;  // a console answers every path it is given
   bool productOptions = false;
   TExtraOutputs extras;
   bool reduceGiven = false;

@@ -17,16 +17,30 @@
 namespace fs = std::filesystem;
 
 namespace {
-constexpr size_t kMetadataFileLimit = 64u << 20;
 constexpr int kFoldersAbove = 4;
 
-bool ReadSmallFile(const fs::path& path, std::string& text) {
+enum class TSmallFile { Read, TooLarge, Unreadable };
+TSmallFile ReadSmallFile(const fs::path& path, std::string& text) {
   std::error_code error;
   const auto size = fs::file_size(path, error);
-  if (error || size > kMetadataFileLimit) return false;
+  if (error) return TSmallFile::Unreadable;
+  if (size > kXmlMaxBytes) return TSmallFile::TooLarge;
   std::ifstream file(path, std::ios::binary);
   text.resize(static_cast<size_t>(size));
-  return file && file.read(text.data(), static_cast<std::streamsize>(size)) && file.gcount() == static_cast<std::streamsize>(size);
+  const bool read = file && file.read(text.data(), static_cast<std::streamsize>(size)) &&
+                    file.gcount() == static_cast<std::streamsize>(size);
+  return read ? TSmallFile::Read : TSmallFile::Unreadable;
+}
+
+// Why a metadata file gave no offset, in the words of the quicklook's notes.
+std::wstring UnreadReason(TXmlRead read) {
+  switch (read) {
+    case TXmlRead::TooLarge: return L"is too large to read";
+    case TXmlRead::Doctype: return L"is refused because of its DOCTYPE";
+    case TXmlRead::NotXml: return L"is not readable XML";
+    case TXmlRead::Read: break;
+  }
+  return {};
 }
 
 std::wstring Shown(fs::path path) { return FromUtf8(path.make_preferred().u8string()); }
@@ -64,12 +78,17 @@ TBandOffsetSource FindBandOffset(const std::wstring& bandPath) {
       source.MetadataFile = Shown(candidate);
       std::string text;
       const std::optional<int> band = Sentinel2BandId(ToUtf8(FileNamePart(bandPath)));
-      if (band && ReadSmallFile(candidate, text)) {
-        const TBandOffset offset = BandOffsetFromMetadata(text, *band);
-        if (offset.Offset) {
-          source.Offset = *offset.Offset;
-          source.Listed = true;
-        }
+      if (!band) return source;
+      switch (ReadSmallFile(candidate, text)) {
+        case TSmallFile::TooLarge: source.Unread = UnreadReason(TXmlRead::TooLarge); return source;
+        case TSmallFile::Unreadable: source.Unread = L"cannot be read"; return source;
+        case TSmallFile::Read: break;
+      }
+      const TBandOffset offset = BandOffsetFromMetadata(text, *band);
+      source.Unread = UnreadReason(offset.Read);
+      if (offset.Offset) {
+        source.Offset = *offset.Offset;
+        source.Listed = true;
       }
       return source;
     }
@@ -130,6 +149,8 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     const std::wstring band = FileNamePart(*bands[c]);
     if (offset.Listed)
       result.Notes.push_back(L"offset " + std::to_wstring(offset.Offset) + L" for " + band + L" from " + offset.MetadataFile);
+    else if (!offset.Unread.empty())
+      result.Notes.push_back(offset.MetadataFile + L" " + offset.Unread + L": offset for " + band + L" taken as 0");
     else if (!offset.MetadataFile.empty())
       result.Notes.push_back(offset.MetadataFile + L" lists no offset for " + band + L": taken as 0");
     else

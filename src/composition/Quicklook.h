@@ -17,6 +17,7 @@ struct TBandOffsetSource {
   int Offset = 0;            // 0 when none was found
   std::wstring MetadataFile;  // empty when there is none
   bool Listed = false;       // the file lists an offset for this band
+  std::wstring Unread;       // why the file was not read ("is too large to read"), empty when it was
 };
 TBandOffsetSource FindBandOffset(const std::wstring& bandPath);
 

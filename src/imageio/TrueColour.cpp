@@ -5,16 +5,24 @@
 #include "XmlTree.h"
 
 namespace {
-const TXmlElement* FindOffset(const TXmlElement& e, std::string_view bandId) {
-  for (const TXmlElement& c : e.Children) {
-    const std::string_view name = c.LocalName();
-    if (name == "BOA_ADD_OFFSET" || name == "RADIO_ADD_OFFSET") {
-      const std::string* id = c.Attribute("band_id");
-      if (id && *id == bandId) return &c;
+// The first offset element for the band in document order, walked without recursion.
+pugi::xml_node FindOffset(const pugi::xml_document& document, std::string_view bandId) {
+  for (pugi::xml_node node = document.document_element(); node;) {
+    const std::string_view name = XmlLocalName(node.name());
+    if (node.type() == pugi::node_element && (name == "BOA_ADD_OFFSET" || name == "RADIO_ADD_OFFSET"))
+      for (const pugi::xml_attribute& a : node.attributes())
+        if (XmlLocalName(a.name()) == "band_id") {
+          if (XmlDecoded(a.value()) == bandId) return node;
+          break;
+        }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
     }
-    if (const TXmlElement* below = FindOffset(c, bandId)) return below;
+    while (node && !node.next_sibling()) node = node.parent();
+    if (node) node = node.next_sibling();
   }
-  return nullptr;
+  return {};
 }
 
 std::string_view Trim(std::string_view s) {
@@ -45,15 +53,16 @@ std::optional<int> Sentinel2BandId(std::string_view fileName) {
 
 TBandOffset BandOffsetFromMetadata(std::string_view xml, int bandId) {
   TBandOffset result;
-  const std::optional<TXmlElement> root = ParseXml(xml);
-  if (!root) return result;
+  pugi::xml_document document;
+  result.Read = ReadXml(xml, document);
+  if (result.Read != TXmlRead::Read) return result;
   result.Readable = true;
-  const std::string id = std::to_string(bandId);
-  const TXmlElement* e = FindOffset(*root, id);
+  const pugi::xml_node e = FindOffset(document, std::to_string(bandId));
   if (!e) return result;
-  const std::string_view text = Trim(e->Text);
+  const std::string text = XmlText(e);
+  const std::string_view trimmed = Trim(text);
   int value = 0;
-  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (r.ec == std::errc() && r.ptr == text.data() + text.size() && value > -65536 && value < 65536) result.Offset = value;
+  const auto r = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+  if (r.ec == std::errc() && r.ptr == trimmed.data() + trimmed.size() && value > -65536 && value < 65536) result.Offset = value;
   return result;
 }

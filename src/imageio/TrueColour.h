@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "XmlTree.h"
+
 inline uint8_t TrueColourByte(uint16_t number, int offset) {
   if (number == 0) return 0;
   const int32_t d = static_cast<int32_t>(number) + offset;
@@ -27,6 +29,7 @@ std::optional<int> Sentinel2BandId(std::string_view fileName);
 struct TBandOffset {
   bool Readable = false;       // the document was read
   std::optional<int> Offset;   // BOA_ADD_OFFSET (L2A) or RADIO_ADD_OFFSET (L1C) of the band
+  TXmlRead Read = TXmlRead::NotXml;  // why it was not, when not
 };
 // From the text of MTD_MSIL2A.xml or MTD_MSIL1C.xml. Products before baseline 04.00 list no
 // offsets: Readable with no Offset.

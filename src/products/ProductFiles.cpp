@@ -57,6 +57,12 @@ void ReportProductFailure(JobHost& host, const std::wstring& text) {
   host.ShowModalMessage(host.GetStatusText());
 }
 
+void ShowProductNote(JobHost& host, const TProductBand& band) {
+  if (band.Note.empty()) return;
+  host.SetStatusText(band.Note);
+  host.RepaintNow();
+}
+
 TProductBusy::TProductBusy(JobHost& host) : FHost(host), FCursor(host.BeginBusyCursor()) {}
 TProductBusy::~TProductBusy() {
   try {

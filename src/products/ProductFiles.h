@@ -24,6 +24,10 @@ class TFolderListing : public TProductListing {
 class JobHost;
 void ReportProductFailure(JobHost& host, const std::wstring& text);
 
+// A product's note (a finer resolution passed over) on the status line before the job starts.
+struct TProductBand;
+void ShowProductNote(JobHost& host, const TProductBand& band);
+
 // The busy cursor from construction to destruction, however the scope is left.
 class TProductBusy {
  public:

@@ -39,6 +39,7 @@ TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductReque
   const TProductBand band = FindForPath(path, request);
   switch (band.Find) {
     case TProductFind::Found: {
+      ShowProductNote(host, band);
       // A dropped band that is not JPEG 2000 is ignored; a product's is worth a word.
       const TJobOutcome outcome = RunCompositeJob(host, band.Band);
       if (outcome != TJobOutcome::NotJpeg2000) return outcome;
@@ -47,6 +48,8 @@ TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductReque
     case TProductFind::NoBands: return Fail(host, jobtext::kMissing);
     case TProductFind::NoSuchResolution: return Fail(host, producttext::kNoResolution);
     case TProductFind::SeveralTiles: return Fail(host, producttext::kSeveralTiles);
+    case TProductFind::MissingBand: return Fail(host, producttext::kBandMissing + FileNamePart(band.Band));
+    case TProductFind::Ambiguous: return Fail(host, producttext::kBandAmbiguous + FileNamePart(band.Band));
     case TProductFind::NotAProduct: break;
   }
   return RunCompositeJob(host, path);

@@ -24,6 +24,8 @@ namespace producttext {
 inline const wchar_t* const kSeveralTiles = L"Several tiles in this product: drop one granule folder";
 inline const wchar_t* const kNoResolution = L"No bands at the resolution asked for in this product";
 inline const wchar_t* const kNotJpeg2000 = L"Not a JPEG 2000 band: ";  // + the band's file name
+inline const wchar_t* const kBandMissing = L"Band file missing from this product: ";  // + its file name
+inline const wchar_t* const kBandAmbiguous = L"Band files that differ only in letter case: ";  // + one of them
 inline const wchar_t* const kUnpacking = L"Unpacking ";  // + red, green or blue
 inline const wchar_t* const kZipDamaged = L"Damaged or incomplete zip: ";
 inline const wchar_t* const kZipNoProduct = L"No Sentinel-2 product in zip: ";

@@ -23,17 +23,60 @@ const std::vector<int>& L2aResolutions() {
 
 std::wstring ResolutionFolderName(int metres) { return L"R" + std::to_wstring(metres) + L"m"; }
 
-std::wstring ChooseStartBand(const std::vector<std::wstring>& fileNames, int metres, bool falseColour) {
-  const std::wstring ending = metres ? L"_" + std::to_wstring(metres) + L"m.jp2" : L".jp2";
-  std::vector<std::wstring> codes;
-  if (falseColour) codes = {metres == 0 || metres == 10 ? L"B08" : L"B8A"};
-  else codes = {L"B04", L"B03", L"B02"};
+namespace {
+// The band codes of a composite, red first, and the ending of their names at a resolution.
+std::vector<std::wstring> CompositeCodes(int metres, bool falseColour) {
+  if (falseColour) return {metres == 0 || metres == 10 ? L"B08" : L"B8A", L"B04", L"B03"};
+  return {L"B04", L"B03", L"B02"};
+}
+std::wstring BandEnding(int metres) { return metres ? L"_" + std::to_wstring(metres) + L"m.jp2" : L".jp2"; }
+
+// Among names that differ only in letter case, the one spelt as wanted is meant; failing that,
+// a single one in any case. Several in other cases than wanted's: no telling which is meant.
+struct TNameMatch {
+  std::wstring Name;
+  bool Ambiguous = false;
+};
+TNameMatch MatchName(const std::vector<std::wstring>& names, const std::wstring& wanted) {
+  TNameMatch match;
+  for (const std::wstring& name : names) {
+    if (name == wanted) return {name, false};
+    if (!SameNameNoCase(name, wanted)) continue;
+    match.Ambiguous = !match.Name.empty();
+    if (match.Name.empty() || name < match.Name) match.Name = name;
+  }
+  return match;
+}
+
+// The start band among a folder's files: for each code in turn, a name ending in it as the
+// layout spells it before one in another letter case, the first in name order. Twins in letter
+// case among those are ambiguous.
+TNameMatch ChooseStart(const std::vector<std::wstring>& fileNames, int metres, bool falseColour) {
+  const std::wstring ending = BandEnding(metres);
   std::vector<std::wstring> sorted = fileNames;
   std::sort(sorted.begin(), sorted.end());
-  for (const std::wstring& code : codes)
-    for (const std::wstring& name : sorted)
-      if (EndsWithNoCase(name, code + ending)) return name;
+  const std::vector<std::wstring> codes = CompositeCodes(metres, falseColour);
+  for (size_t k = 0; k < (falseColour ? 1u : codes.size()); ++k) {
+    const std::wstring suffix = codes[k] + ending;
+    std::vector<std::wstring> exact, anyCase;
+    for (const std::wstring& name : sorted) {
+      if (!EndsWithNoCase(name, suffix)) continue;
+      const bool spelt = name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+      (spelt ? exact : anyCase).push_back(name);
+    }
+    const std::vector<std::wstring>& candidates = exact.empty() ? anyCase : exact;
+    if (candidates.empty()) continue;
+    TNameMatch match{candidates.front(), false};
+    for (size_t c = 1; c < candidates.size(); ++c) match.Ambiguous = match.Ambiguous || SameNameNoCase(candidates[c], match.Name);
+    return match;
+  }
   return {};
+}
+}  // namespace
+
+std::wstring ChooseStartBand(const std::vector<std::wstring>& fileNames, int metres, bool falseColour) {
+  const TNameMatch match = ChooseStart(fileNames, metres, falseColour);
+  return match.Ambiguous ? std::wstring() : match.Name;
 }
 
 std::wstring TProductListing::Join(const std::wstring& folder, const std::wstring& name) const {
@@ -43,13 +86,6 @@ std::wstring TProductListing::Join(const std::wstring& folder, const std::wstrin
 }
 
 namespace {
-std::wstring Match(const std::vector<std::wstring>& names, const std::wstring& wanted) {
-  std::wstring best;
-  for (const std::wstring& name : names)
-    if (SameNameNoCase(name, wanted) && (best.empty() || name < best)) best = name;
-  return best;
-}
-
 std::wstring LastName(const std::wstring& path, wchar_t separator) {
   std::wstring trimmed = path;
   while (!trimmed.empty() && (trimmed.back() == separator || trimmed.back() == L'/')) trimmed.pop_back();
@@ -61,13 +97,31 @@ TProductBand Found(const TProductListing& listing, const std::wstring& folder, c
   return {TProductFind::Found, listing.Join(folder, name), metres};
 }
 
+// The start band of a band folder, and the composite's other two beside it: a product
+// trimmed to some bands names the one it lacks rather than failing on it later.
 TProductBand FromBandFolder(const TProductListing& listing, const std::wstring& folder, int metres,
                             const TProductRequest& request) {
-  const std::wstring start = ChooseStartBand(listing.Files(folder), metres, request.FalseColour);
-  if (start.empty()) return {TProductFind::NoBands, {}, 0};
-  return Found(listing, folder, start, metres);
+  const std::vector<std::wstring> files = listing.Files(folder);
+  const TNameMatch start = ChooseStart(files, metres, request.FalseColour);
+  if (start.Name.empty()) return {TProductFind::NoBands, {}, 0};
+  if (start.Ambiguous) return {TProductFind::Ambiguous, listing.Join(folder, start.Name), metres};
+  const std::wstring ending = BandEnding(metres);
+  const std::vector<std::wstring> codes = CompositeCodes(metres, request.FalseColour);
+  std::wstring startCode;
+  for (const std::wstring& code : codes)
+    if (EndsWithNoCase(start.Name, code + ending)) startCode = code;
+  const std::wstring prefix = start.Name.substr(0, start.Name.size() - startCode.size() - ending.size());
+  for (const std::wstring& code : codes) {
+    const std::wstring wanted = prefix + code + ending;
+    const TNameMatch band = MatchName(files, wanted);
+    if (band.Ambiguous) return {TProductFind::Ambiguous, listing.Join(folder, band.Name), metres};
+    if (band.Name.empty()) return {TProductFind::MissingBand, listing.Join(folder, wanted), metres};
+  }
+  return Found(listing, folder, start.Name, metres);
 }
 
+// The finest resolution whose bands are complete; one finer that lacks a band is named in a
+// note. None complete: the finest one's missing band.
 TProductBand FromImgData(const TProductListing& listing, const std::wstring& imgData, const TProductRequest& request) {
   bool l2a = false;
   for (int metres : L2aResolutions()) l2a = l2a || !listing.ChildFolder(imgData, ResolutionFolderName(metres)).empty();
@@ -77,12 +131,21 @@ TProductBand FromImgData(const TProductListing& listing, const std::wstring& img
     return FromBandFolder(listing, imgData, 0, request);
   }
   const std::vector<int> wanted = request.Metres ? std::vector<int>{request.Metres} : L2aResolutions();
+  TProductBand incomplete;
   for (int metres : wanted) {
     const std::wstring folder = listing.ChildFolder(imgData, ResolutionFolderName(metres));
     if (folder.empty()) continue;
     TProductBand band = FromBandFolder(listing, folder, metres, request);
-    if (band.Find == TProductFind::Found) return band;
+    if (band.Find == TProductFind::Ambiguous) return band;
+    if (band.Find == TProductFind::Found) {
+      if (incomplete.Find == TProductFind::MissingBand)
+        band.Note = ResolutionFolderName(incomplete.Metres) + L" lacks " + LastName(incomplete.Band, listing.Separator()) +
+                    L": using " + ResolutionFolderName(metres);
+      return band;
+    }
+    if (band.Find == TProductFind::MissingBand && incomplete.Find != TProductFind::MissingBand) incomplete = band;
   }
+  if (incomplete.Find == TProductFind::MissingBand) return incomplete;
   return {request.Metres ? TProductFind::NoSuchResolution : TProductFind::NoBands, {}, 0};
 }
 
@@ -104,13 +167,15 @@ TProductBand FromRoot(const TProductListing& listing, const std::wstring& root, 
 }  // namespace
 
 std::wstring TProductListing::ChildFolder(const std::wstring& folder, const std::wstring& name) const {
-  const std::wstring match = Match(Folders(folder), name);
-  return match.empty() ? match : Join(folder, match);
+  const std::vector<std::wstring> folders = Folders(folder);
+  const TNameMatch match = MatchName(folders, name);
+  // Folders in other letter cases than the layout's: the first in name order, as ever.
+  return match.Name.empty() ? match.Name : Join(folder, match.Name);
 }
 
 std::wstring TProductListing::ChildFile(const std::wstring& folder, const std::wstring& name) const {
-  const std::wstring match = Match(Files(folder), name);
-  return match.empty() ? match : Join(folder, match);
+  const TNameMatch match = MatchName(Files(folder), name);
+  return match.Name.empty() || match.Ambiguous ? std::wstring() : Join(folder, match.Name);
 }
 
 bool IsProductMetadataName(const std::wstring& fileName) {
@@ -134,7 +199,7 @@ TProductBand FindProductBand(const TProductListing& listing, const std::wstring&
   for (int metres : L2aResolutions()) {
     if (!SameNameNoCase(name, ResolutionFolderName(metres))) continue;
     TProductBand band = FromBandFolder(listing, folder, metres, request);
-    if (band.Find != TProductFind::Found) return {};
+    if (band.Find == TProductFind::NoBands) return {};
     if (request.Metres != 0 && request.Metres != metres) return {TProductFind::NoSuchResolution, {}, 0};
     return band;
   }

@@ -145,27 +145,23 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
     if (IsUnsafeEntryName(names.back())) return Refuse(host, producttext::kZipUnsafe + zipName);
   }
 
-  // The .SAFE folder at the top of the zip, or the product's content at its root.
   const TZipListing listing(names);
-  std::wstring root;
-  if (!IsProductRoot(listing, root)) {
-    std::vector<std::wstring> roots;
-    for (const std::wstring& folder : listing.Folders(root))
-      if (IsProductRoot(listing, folder)) roots.push_back(folder);
-    if (roots.empty()) return Refuse(host, producttext::kZipNoProduct + zipName);
-    if (roots.size() > 1) return Refuse(host, producttext::kSeveralTiles);
-    root = roots.front();
-  }
-  const TProductBand start = FindProductBand(listing, root, request);
+  const TProductBand start = FindZipProduct(listing, request);
   switch (start.Find) {
     case TProductFind::Found: break;
     case TProductFind::NoSuchResolution: return Refuse(host, producttext::kNoResolution);
     case TProductFind::SeveralTiles: return Refuse(host, producttext::kSeveralTiles);
-    default: return Refuse(host, jobtext::kMissing);
+    case TProductFind::MissingBand: return Refuse(host, producttext::kBandMissing + FileNamePart(start.Band));
+    case TProductFind::Ambiguous: return Refuse(host, producttext::kBandAmbiguous + FileNamePart(start.Band));
+    case TProductFind::NotAProduct:
+      // Any zip at all may be dropped on the window: one of photos is as silent as a photo.
+      if (!request.SayWhenNoProduct) return TJobOutcome::NotJpeg2000;
+      return Refuse(host, producttext::kZipNoProduct + zipName);
+    case TProductFind::NoBands: return Refuse(host, jobtext::kMissing);
   }
+  ShowProductNote(host, start);
 
-  // The three bands as the job will look for them; one that is absent is left for the job
-  // to report as it reports a missing band beside a dropped one.
+  // The three bands as the job will look for them, all present in the listing.
   const TBandNames bands = DeriveBandNames(start.Band);
   const size_t split = start.Band.find_last_of(L'/');
   const std::wstring folder = split == std::wstring::npos ? std::wstring() : start.Band.substr(0, split);

@@ -48,19 +48,30 @@ TZipListing::TZipListing(const std::vector<std::wstring>& entryNames) {
       start = end + 1;
     }
   }
-  FFolders.assign(folders.begin(), folders.end());
-  FFiles.assign(files.begin(), files.end());
+  // The sets are in (parent, name) order: each folder's children arrive together and sorted.
+  for (const auto& [parent, name] : folders) FFolders[parent].push_back(name);
+  for (const auto& [parent, name] : files) FFiles[parent].push_back(name);
 }
 
-namespace {
-std::vector<std::wstring> NamesIn(const std::vector<std::pair<std::wstring, std::wstring>>& all,
-                                  const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  for (const auto& [parent, name] : all)
-    if (parent == folder) names.push_back(name);
-  return names;
+std::vector<std::wstring> TZipListing::Children(const TIndex& index, const std::wstring& folder) const {
+  const auto found = index.find(folder);
+  if (found == index.end()) return {};
+  FExamined += found->second.size();
+  return found->second;
 }
-}  // namespace
 
-std::vector<std::wstring> TZipListing::Folders(const std::wstring& folder) const { return NamesIn(FFolders, folder); }
-std::vector<std::wstring> TZipListing::Files(const std::wstring& folder) const { return NamesIn(FFiles, folder); }
+std::vector<std::wstring> TZipListing::Folders(const std::wstring& folder) const { return Children(FFolders, folder); }
+std::vector<std::wstring> TZipListing::Files(const std::wstring& folder) const { return Children(FFiles, folder); }
+
+TProductBand FindZipProduct(const TZipListing& listing, const TProductRequest& request) {
+  std::wstring root;
+  if (!IsProductRoot(listing, root)) {
+    std::vector<std::wstring> roots;
+    for (const std::wstring& folder : listing.Folders(root))
+      if (IsProductRoot(listing, folder)) roots.push_back(folder);
+    if (roots.empty()) return {};
+    if (roots.size() > 1) return {TProductFind::SeveralTiles, {}, 0};
+    root = roots.front();
+  }
+  return FindProductBand(listing, root, request);
+}

@@ -176,7 +176,10 @@ TEST_F(App, WithoutAJobTheStartUpTextStaysAndNothingIsShown) {
   fs::path dir = CopyTile(L"nojob");
   std::wstring missing = (dir / "T33UUP_20250101T101021_B09.jp2").wstring();
   std::wstring folder = dir.wstring();
-  const wchar_t* args[] = {nullptr, missing.c_str(), folder.c_str()};
+  // A zip that is no product is as silent as any other file that is not JPEG 2000.
+  producttrees::WriteBytes(dir / "holiday.zip", producttrees::ZipBytes({{"photos/beach.jpg", "jpeg"}, {"readme.txt", "hi"}}));
+  std::wstring zip = (dir / "holiday.zip").wstring();
+  const wchar_t* args[] = {nullptr, missing.c_str(), folder.c_str(), zip.c_str()};
   for (const wchar_t* arg : args) {
     SCOPED_TRACE(arg ? fs::path(arg).string() : "no argument");
     TProgram p(arg);
@@ -187,7 +190,7 @@ TEST_F(App, WithoutAJobTheStartUpTextStaysAndNothingIsShown) {
     EXPECT_EQ(p.Status(), kStartupText);
     EXPECT_EQ(p.CloseAndWait(), 0);
   }
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
   fs::remove_all(dir);
 }
 

@@ -132,11 +132,27 @@ inline std::string ZipBytes(const std::vector<TZipEntry>& entries) {
   }
   const uint32_t centralOffset = static_cast<uint32_t>(out.size());
   out += central;
+  // More entries than 16 bits count: the zip64 end record and its locator carry the count.
+  const bool zip64 = entries.size() >= 0xFFFF;
+  if (zip64) {
+    const uint32_t record = static_cast<uint32_t>(out.size());
+    Put32(out, 0x06064b50);
+    Put32(out, 44), Put32(out, 0);  // the record's size after this field, 64 bits
+    Put16(out, 45), Put16(out, 45);
+    Put32(out, 0), Put32(out, 0);
+    for (int k = 0; k < 2; ++k) Put32(out, static_cast<uint32_t>(entries.size())), Put32(out, 0);
+    Put32(out, static_cast<uint32_t>(central.size())), Put32(out, 0);
+    Put32(out, centralOffset), Put32(out, 0);
+    Put32(out, 0x07064b50);
+    Put32(out, 0);
+    Put32(out, record), Put32(out, 0);
+    Put32(out, 1);
+  }
   Put32(out, 0x06054b50);
   Put16(out, 0);
   Put16(out, 0);
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put16(out, zip64 ? 0xFFFF : static_cast<uint32_t>(entries.size()));
+  Put16(out, zip64 ? 0xFFFF : static_cast<uint32_t>(entries.size()));
   Put32(out, static_cast<uint32_t>(central.size()));
   Put32(out, centralOffset);
   Put16(out, 0);

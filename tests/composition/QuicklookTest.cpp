@@ -157,3 +157,32 @@ TEST_F(Quicklook, MetadataIsFoundUpToFourFoldersAboveTheBand) {
   EXPECT_FALSE(unnamed.Listed);
   EXPECT_EQ(unnamed.Offset, 0);
 }
+
+// Each way a metadata file gives no offset is told apart: the note says which.
+TEST(QuicklookOffsets, AMetadataFileThatGivesNoOffsetSaysWhy) {
+  const fs::path dir = fs::temp_directory_path() / ("bandweave-offsets-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::create_directories(dir);
+  const std::wstring band = (dir / "T_B04_60m.jp2").wstring();
+  const auto write = [&](const std::string& text) { std::ofstream(dir / "MTD_MSIL2A.xml", std::ios::binary) << text; };
+  const std::string offset = "<r><BOA_ADD_OFFSET band_id=\"3\">-1000</BOA_ADD_OFFSET></r>";
+  const struct {
+    std::string Text;
+    const wchar_t* Unread;
+  } cases[] = {
+      {offset, L""},
+      {"<r><BOA_ADD_OFFSET band_id=\"1\">-1000</BOA_ADD_OFFSET></r>", L""},
+      {"\x89PNG junk", L"is not readable XML"},
+      {"<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>" + offset, L"is refused because of its DOCTYPE"},
+  };
+  for (const auto& c : cases) {
+    write(c.Text);
+    const TBandOffsetSource source = FindBandOffset(band);
+    EXPECT_EQ(source.Unread, c.Unread) << c.Text;
+    EXPECT_EQ(source.Listed, c.Text == offset);
+  }
+  // Over the read limit: not read at all (a sparse file costs nothing to make).
+  write(offset);
+  fs::resize_file(dir / "MTD_MSIL2A.xml", kXmlMaxBytes + 1);
+  EXPECT_EQ(FindBandOffset(band).Unread, L"is too large to read");
+  fs::remove_all(dir);
+}

@@ -2,6 +2,7 @@
 // they give and where, and zips, good and hostile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -49,10 +50,11 @@ TEST(ProductLayout, EachRequestLeadsToTheBandItNeeds) {
   EXPECT_EQ(Find(l2a, {true, 60}).Band, img + L"R60m/T_B8A_60m.jp2");
   EXPECT_EQ(Find(l2a, {false, 60}).Band, img + L"R60m/T_B04_60m.jp2");
 
-  // Finest present; a red band missing still starts from green, which derives it.
+  // No resolution complete: the finest one that has any band names the one it lacks.
   std::vector<std::wstring> coarse = {L"P.SAFE/MTD_MSIL2A.xml", img + L"R20m/T_B03_20m.jp2", img + L"R20m/T_B02_20m.jp2",
                                       img + L"R60m/T_B04_60m.jp2", img + L"R20m/T_B08_20m.jp2"};
-  EXPECT_EQ(Find(coarse).Band, img + L"R20m/T_B03_20m.jp2");
+  EXPECT_EQ(Find(coarse).Find, TProductFind::MissingBand);
+  EXPECT_EQ(Find(coarse).Band, img + L"R20m/T_B04_20m.jp2");
   // B08 exists at 10 m only: a B08 at 20 m is not the false-colour red.
   EXPECT_EQ(Find(coarse, {true, 20}).Find, TProductFind::NoSuchResolution);
   EXPECT_EQ(Find(coarse, {true, 0}).Find, TProductFind::NoBands);
@@ -61,8 +63,10 @@ TEST(ProductLayout, EachRequestLeadsToTheBandItNeeds) {
   // L1C: native resolution only; names in any letter case.
   const std::vector<std::wstring> l1c = {L"P.SAFE/granule/l1c_t33uup_x/img_data/t_b03.jp2",
                                          L"P.SAFE/granule/l1c_t33uup_x/img_data/T_B08.JP2",
+                                         L"P.SAFE/granule/l1c_t33uup_x/img_data/T_b04.Jp2",
+                                         L"P.SAFE/granule/l1c_t33uup_x/img_data/t_B02.jp2",
                                          L"P.SAFE/granule/l1c_t33uup_x/img_data/T_TCI.jp2"};
-  EXPECT_EQ(Find(l1c).Band, L"P.SAFE/granule/l1c_t33uup_x/img_data/t_b03.jp2");
+  EXPECT_EQ(Find(l1c).Band, L"P.SAFE/granule/l1c_t33uup_x/img_data/T_b04.Jp2");
   EXPECT_EQ(Find(l1c, {true, 0}).Band, L"P.SAFE/granule/l1c_t33uup_x/img_data/T_B08.JP2");
   EXPECT_EQ(Find(l1c, {false, 10}).Find, TProductFind::Found);
   EXPECT_EQ(Find(l1c, {false, 20}).Find, TProductFind::NoSuchResolution);
@@ -71,7 +75,8 @@ TEST(ProductLayout, EachRequestLeadsToTheBandItNeeds) {
 TEST(ProductLayout, WhatIsAProductAndWhatIsNot) {
   const TZipListing listing({L"A.SAFE/GRANULE/G1/IMG_DATA/T_B04.jp2", L"B/GRANULE/G1/IMG_DATA/T_B04.jp2",
                              L"C/MTD_MSIL1C.xml", L"C/GRANULE/G1/IMG_DATA/T_B04.jp2",
-                             L"C/GRANULE/G2/IMG_DATA/T_B04.jp2", L"D/MTD_MSIL2A.xml", L"D/GRANULE/G/QI_DATA/x.gml",
+                             L"C/GRANULE/G2/IMG_DATA/T_B04.jp2", L"C/GRANULE/G2/IMG_DATA/T_B03.jp2",
+                             L"C/GRANULE/G2/IMG_DATA/T_B02.jp2", L"D/MTD_MSIL2A.xml", L"D/GRANULE/G/QI_DATA/x.gml",
                              L"E/R10m/T_B04_10m.jp2", L"F/R10m/notes.txt"});
   EXPECT_TRUE(IsProductRoot(listing, L"A.SAFE"));       // the name is enough
   EXPECT_FALSE(IsProductRoot(listing, L"B"));           // GRANULE alone is not
@@ -79,13 +84,91 @@ TEST(ProductLayout, WhatIsAProductAndWhatIsNot) {
   EXPECT_EQ(FindProductBand(listing, L"C", {}).Find, TProductFind::SeveralTiles);
   EXPECT_EQ(FindProductBand(listing, L"C/GRANULE/G2", {}).Band, L"C/GRANULE/G2/IMG_DATA/T_B04.jp2");
   EXPECT_EQ(FindProductBand(listing, L"D", {}).Find, TProductFind::NoBands);
-  // A resolution folder counts only when it holds bands.
-  EXPECT_EQ(FindProductBand(listing, L"E/R10m", {}).Find, TProductFind::Found);
+  // A resolution folder counts only when it holds bands; one band of three is a trimmed product.
+  EXPECT_EQ(FindProductBand(listing, L"E/R10m", {}).Find, TProductFind::MissingBand);
   EXPECT_EQ(FindProductBand(listing, L"F/R10m", {}).Find, TProductFind::NotAProduct);
   // Entry names as zip tools write them: "./" in front, doubled or trailing slashes.
   const TZipListing odd({L"./P.SAFE/", L"P.SAFE//GRANULE/G/IMG_DATA/", L"./P.SAFE/GRANULE/G/IMG_DATA/T_B03.jp2"});
-  EXPECT_EQ(FindProductBand(odd, L"P.SAFE", {}).Band, L"P.SAFE/GRANULE/G/IMG_DATA/T_B03.jp2");
+  EXPECT_EQ(FindProductBand(odd, L"P.SAFE", {}).Band, L"P.SAFE/GRANULE/G/IMG_DATA/T_B04.jp2");
   EXPECT_EQ(odd.Files(L"P.SAFE/GRANULE/G"), std::vector<std::wstring>{});
+}
+
+// A download of selected bands: a resolution that lacks one gives way to the finest complete.
+TEST(ProductLayout, AnIncompleteResolutionGivesWayToTheFinestCompleteOne) {
+  const std::wstring img = L"P.SAFE/GRANULE/L2A_T33UUP_X/IMG_DATA/";
+  std::vector<std::wstring> names = {L"P.SAFE/MTD_MSIL2A.xml"};
+  for (const wchar_t* r : {L"10m", L"20m", L"60m"})
+    for (const wchar_t* b : {L"B03", L"B04", L"B08", L"B8A"}) names.push_back(img + L"R" + r + L"/T_" + b + L"_" + r + L".jp2");
+  names.push_back(img + L"R20m/T_B02_20m.jp2");
+  names.push_back(img + L"R60m/T_B02_60m.jp2");
+  const TProductBand band = Find(names);
+  EXPECT_EQ(band.Band, img + L"R20m/T_B04_20m.jp2");
+  EXPECT_EQ(band.Note, L"R10m lacks T_B02_10m.jp2: using R20m");
+  // False colour needs no B02: 10 m is complete, and nothing is said.
+  EXPECT_EQ(Find(names, {true, 0}).Band, img + L"R10m/T_B08_10m.jp2");
+  EXPECT_EQ(Find(names, {true, 0}).Note, L"");
+  // Asked for 10 m: that resolution or nothing.
+  EXPECT_EQ(Find(names, {false, 10}).Find, TProductFind::MissingBand);
+  EXPECT_EQ(Find(names, {false, 10}).Band, img + L"R10m/T_B02_10m.jp2");
+  // None complete: the finest one's missing band, whichever band the start is derived from.
+  for (const wchar_t* gone : {L"R20m/T_B02_20m.jp2", L"R60m/T_B02_60m.jp2"})
+    names.erase(std::find(names.begin(), names.end(), img + gone));
+  EXPECT_EQ(Find(names).Find, TProductFind::MissingBand);
+  EXPECT_EQ(Find(names).Band, img + L"R10m/T_B02_10m.jp2");
+  names.erase(std::find(names.begin(), names.end(), img + L"R10m/T_B04_10m.jp2"));
+  EXPECT_EQ(Find(names, {true, 0}).Band, img + L"R20m/T_B8A_20m.jp2");
+  EXPECT_EQ(Find(names, {true, 0}).Note, L"R10m lacks T_B04_10m.jp2: using R20m");
+}
+
+// Decoys in other letter cases than ESA's: the layout's spelling is meant; without it, and with
+// several candidates, nothing is.
+TEST(ProductLayout, NamesDifferingOnlyInLetterCase) {
+  const std::wstring r60 = L"P.SAFE/GRANULE/G/IMG_DATA/R60m/";
+  std::vector<std::wstring> names = {L"P.SAFE/MTD_MSIL2A.xml"};
+  for (const wchar_t* b : {L"B02", L"B03", L"B04"}) {
+    names.push_back(r60 + L"T_" + b + L"_60M.JP2");  // sorts first
+    names.push_back(r60 + L"T_" + b + L"_60m.jp2");
+  }
+  EXPECT_EQ(Find(names).Band, r60 + L"T_B04_60m.jp2");
+  const TZipListing listing(names);
+  const std::wstring folder = r60.substr(0, r60.size() - 1);
+  EXPECT_EQ(listing.ChildFile(folder, L"T_B03_60m.jp2"), r60 + L"T_B03_60m.jp2");
+  EXPECT_EQ(listing.ChildFile(folder, L"t_b03_60M.jp2"), L"");  // two in other cases: neither
+  EXPECT_EQ(listing.ChildFolder(L"P.SAFE/GRANULE/G", L"img_data"), L"P.SAFE/GRANULE/G/IMG_DATA");
+
+  // Twins of the start band with neither spelt as ESA does.
+  const std::vector<std::wstring> twins = {L"P.SAFE/MTD_MSIL2A.xml", r60 + L"T_B04_60M.JP2", r60 + L"t_b04_60M.jp2",
+                                           r60 + L"T_B03_60m.jp2", r60 + L"T_B02_60m.jp2"};
+  EXPECT_EQ(Find(twins).Find, TProductFind::Ambiguous);
+  EXPECT_EQ(ChooseStartBand(TZipListing(twins).Files(folder), 60, false), L"");
+  // Twins of a band derived from the start, neither spelt as derived.
+  const std::vector<std::wstring> derived = {L"P.SAFE/MTD_MSIL2A.xml", r60 + L"T_B04_60m.jp2", r60 + L"T_B03_60M.jp2",
+                                             r60 + L"T_b03_60M.jp2", r60 + L"T_B02_60m.jp2"};
+  EXPECT_EQ(Find(derived).Find, TProductFind::Ambiguous);
+  // A single band in another case is still that band.
+  const std::vector<std::wstring> single = {L"P.SAFE/MTD_MSIL2A.xml", r60 + L"T_B04_60M.JP2", r60 + L"T_B03_60m.jp2",
+                                            r60 + L"T_B02_60M.jp2"};
+  EXPECT_EQ(Find(single).Band, r60 + L"T_B04_60M.JP2");
+}
+
+// 100 000 folders in a zip: each question is answered from the folder's own children, so the
+// search looks at a few names per entry, where scanning the whole listing per folder looked at
+// ten billion (147 s).
+TEST(ProductZip, AListingOfAHundredThousandFoldersIsSearchedInLinearWork) {
+  const size_t count = 100000;
+  std::vector<std::wstring> empty, granules;
+  for (size_t k = 0; k < count; ++k) empty.push_back(L"F" + std::to_wstring(k) + L"/");
+  const TZipListing flat(empty);
+  EXPECT_EQ(FindZipProduct(flat, {}).Find, TProductFind::NotAProduct);
+  EXPECT_LE(flat.NamesExamined(), 3 * count);
+
+  const std::wstring safe = L"S2B_MSIL1C_X.SAFE/";
+  granules = {safe + L"MTD_MSIL1C.xml"};
+  for (const wchar_t* b : {L"B02", L"B03", L"B04"}) granules.push_back(safe + L"GRANULE/L1C_T/IMG_DATA/T_" + b + L".jp2");
+  for (size_t k = 0; k < count; ++k) granules.push_back(safe + L"GRANULE/G" + std::to_wstring(k) + L"/IMG_DATA/");
+  const TZipListing product(granules);
+  EXPECT_EQ(FindZipProduct(product, {}).Find, TProductFind::SeveralTiles);
+  EXPECT_LE(product.NamesExamined(), 3 * count);
 }
 
 TEST(ProductZip, EntryNamesThatCouldLeaveTheFolderAreUnsafe) {
@@ -321,7 +404,8 @@ TEST_F(ProductTest, BadZipsFailClearlyWriteNothingAndLeaveNoFolder) {
       {"damaged", damaged, producttext::kZipDamaged},
       {"truncated", goodBytes.substr(0, goodBytes.size() / 2), producttext::kZipDamaged},
       {"empty", "", producttext::kZipDamaged},
-      {"not a product", ZipBytes({{"readme.txt", "hello"}, {"T_B04.jp2", good[0].Data}}), producttext::kZipNoProduct},
+      {"not a product (the console tool)", ZipBytes({{"readme.txt", "hello"}, {"T_B04.jp2", good[0].Data}}),
+       producttext::kZipNoProduct},
       {"dot-dot entry", with([](auto& e) { e.push_back({"../evil_B04.jp2", "x"}); }), producttext::kZipUnsafe},
       {"absolute entry", with([](auto& e) { e.push_back({"/tmp/evil_B04.jp2", "x"}); }), producttext::kZipUnsafe},
       {"band that is not JPEG 2000", with([&](auto& e) { band(e, "B04").Data = "not an image"; }),
@@ -337,7 +421,9 @@ TEST_F(ProductTest, BadZipsFailClearlyWriteNothingAndLeaveNoFolder) {
     fs::remove_all(drop);
     WriteBytes(drop / "S2B_MSIL1C_20250101T101021.zip", c.Bytes);
     RecordingHost host;
-    const TJobOutcome outcome = ProcessDroppedPath(host, Wide(drop / "S2B_MSIL1C_20250101T101021.zip"));
+    TProductRequest console;
+    console.SayWhenNoProduct = true;
+    const TJobOutcome outcome = ProcessDroppedPath(host, Wide(drop / "S2B_MSIL1C_20250101T101021.zip"), console);
     EXPECT_NE(outcome, TJobOutcome::Saved);
     EXPECT_EQ(host.Count(L"beep"), 1);
     ASSERT_FALSE(host.Calls.empty());
@@ -349,5 +435,111 @@ TEST_F(ProductTest, BadZipsFailClearlyWriteNothingAndLeaveNoFolder) {
     EXPECT_EQ(host.Status.rfind(c.Text, 0), 0u) << ToUtf8(host.Status);
     EXPECT_EQ(Tree(drop), std::vector<std::string>{"S2B_MSIL1C_20250101T101021.zip"});
   }
+}
+
+// The window: a zip of anything else is as silent as any file that is not JPEG 2000; a product
+// zip that is damaged, unsafe or trimmed still says why it gives nothing.
+TEST_F(ProductTest, AZipThatIsNoProductIsSilentInTheWindow) {
+  const fs::path drop = FDir / "downloads";
+  const fs::path zip = drop / "holiday.zip";
+  WriteBytes(zip, ZipBytes({{"photos/", ""}, {"photos/beach.jpg", "jpeg"}, {"readme.txt", "hello"}}));
+  RecordingHost window;
+  EXPECT_EQ(ProcessDroppedPath(window, Wide(zip)), TJobOutcome::NotJpeg2000);
+  EXPECT_EQ(window.Calls, (std::vector<std::wstring>{L"busy", L"restore"}));
+  EXPECT_EQ(Tree(drop), std::vector<std::string>{"holiday.zip"});
+
+  const TProduct p = MakeL1c(FDir / "src", Tile());
+  std::vector<TZipEntry> entries = EntriesOf(p.Safe);
+  const std::string good = ZipBytes(entries);
+  entries.push_back({"../evil_B04.jp2", "x"});
+  const std::pair<std::string, const wchar_t*> speaking[] = {
+      {good.substr(0, good.size() / 2), producttext::kZipDamaged}, {ZipBytes(entries), producttext::kZipUnsafe}};
+  for (const auto& [bytes, text] : speaking) {
+    WriteBytes(zip, bytes);
+    RecordingHost host;
+    EXPECT_EQ(ProcessDroppedPath(host, Wide(zip)), TJobOutcome::NotStarted);
+    EXPECT_EQ(host.Status.rfind(text, 0), 0u) << ToUtf8(host.Status);
+    EXPECT_EQ(host.Count(L"beep"), 1);
+  }
+}
+
+// The zips of the hostile-product campaign: 100 000 empty top-level folders, and a product
+// with 100 000 granule folders. Minutes each when every folder scanned the whole listing.
+TEST_F(ProductTest, ZipsOfAHundredThousandEntriesAnswerWithTheirMessages) {
+  TProductRequest console;
+  console.SayWhenNoProduct = true;
+  std::vector<TZipEntry> folders;
+  for (int k = 0; k < 100000; ++k) folders.push_back({"F" + std::to_string(k) + "/", ""});
+  WriteBytes(FDir / "folders.zip", ZipBytes(folders));
+  RecordingHost host;
+  EXPECT_EQ(ProcessDroppedPath(host, Wide(FDir / "folders.zip"), console), TJobOutcome::NotStarted);
+  EXPECT_EQ(host.Status, producttext::kZipNoProduct + std::wstring(L"folders.zip"));
+
+  const TProduct p = MakeL1c(FDir / "src", Tile());
+  std::vector<TZipEntry> granules = EntriesOf(p.Safe);
+  const std::string safe = p.Safe.filename().string();
+  for (int k = 0; k < 100000; ++k) granules.push_back({safe + "/GRANULE/G" + std::to_string(k) + "/IMG_DATA/", ""});
+  WriteBytes(FDir / "granules.zip", ZipBytes(granules));
+  RecordingHost several;
+  EXPECT_EQ(ProcessDroppedPath(several, Wide(FDir / "granules.zip"), console), TJobOutcome::NotStarted);
+  EXPECT_EQ(several.Status, producttext::kSeveralTiles);
+}
+
+// A download of selected bands, trimmed below 10 m: the finest complete resolution, with a
+// word; nothing complete: the band file it lacks, before anything is loaded.
+TEST_F(ProductTest, ATrimmedL2aProductUsesItsFinestCompleteResolution) {
+  const TProduct p = MakeL2a(FDir / "src", {{10, Tile()}, {20, Tiny()}});
+  const std::string b02 = std::string(kStem) + "B02_10m.jp2";
+  fs::remove(p.ImgData / "R10m" / b02);
+  const std::wstring note = L"R10m lacks " + FromUtf8(b02) + L": using R20m";
+  const fs::path drop = FDir / "downloads";
+  WriteBytes(drop / "S2A_MSIL2A_trimmed.zip", ZipBytes(EntriesOf(p.Safe)));
+
+  RecordingHost host;
+  EXPECT_EQ(ProcessDroppedPath(host, Wide(p.Safe)), TJobOutcome::Saved);
+  EXPECT_EQ(host.Count(L"status: " + note), 1);
+  ExpectComposite(p.ImgData / "R20m" / (std::string(kStem) + "48_20m.tif"), 4, 3, 2, 3, 2);
+  RecordingHost zipped;
+  EXPECT_EQ(ProcessDroppedPath(zipped, Wide(drop / "S2A_MSIL2A_trimmed.zip")), TJobOutcome::Saved);
+  EXPECT_EQ(zipped.Count(L"status: " + note), 1);
+  ExpectComposite(drop / (std::string(kStem) + "48_20m.tif"), 4, 3, 2, 3, 2);
+
+  fs::remove(p.ImgData / "R20m" / (std::string(kStem) + "B04_20m.jp2"));
+  WriteBytes(drop / "S2A_MSIL2A_trimmed.zip", ZipBytes(EntriesOf(p.Safe)));
+  for (const fs::path& dropped : {p.Safe, drop / "S2A_MSIL2A_trimmed.zip"}) {
+    RecordingHost none;
+    EXPECT_EQ(ProcessDroppedPath(none, Wide(dropped)), TJobOutcome::NotStarted);
+    const std::wstring text = producttext::kBandMissing + FromUtf8(b02);
+    EXPECT_EQ(none.Calls, (std::vector<std::wstring>{L"busy", L"status: " + text, L"beep", L"box: " + text, L"restore"}));
+  }
+}
+
+// Each band twice in a zip, the junk in upper case sorting first: the layout's spelling wins.
+TEST_F(ProductTest, CaseDecoysInAZipGiveWayToTheLayoutsSpelling) {
+  const TProduct p = MakeL2a(FDir / "src", {{10, Tile()}});
+  const auto upper = [](std::string name, const char* from, const char* to) {
+    return name.replace(name.size() - std::string(from).size(), std::string::npos, to);
+  };
+  std::vector<TZipEntry> decoyed, twins;
+  for (const TZipEntry& e : EntriesOf(p.Safe)) {
+    const bool band = e.Name.size() > 8 && e.Name.compare(e.Name.size() - 8, 8, "_10m.jp2") == 0;
+    if (band) decoyed.push_back({upper(e.Name, "_10m.jp2", "_10M.JP2"), "junk"});
+    decoyed.push_back(e);
+    if (band) twins.push_back({upper(e.Name, "_10m.jp2", "_10M.JP2"), "junk"});
+    twins.push_back(band ? TZipEntry{upper(e.Name, "_10m.jp2", "_10m.JP2"), e.Data} : e);
+  }
+  const fs::path drop = FDir / "downloads";
+  WriteBytes(drop / "decoyed.zip", ZipBytes(decoyed));
+  RecordingHost host;
+  EXPECT_EQ(ProcessDroppedPath(host, Wide(drop / "decoyed.zip")), TJobOutcome::Saved);
+  ExpectComposite(drop / (std::string(kStem) + "48_10m.tif"), 4, 3, 2, 300, 200);
+
+  // Neither spelt as ESA spells it: no telling which is the band.
+  fs::remove_all(drop);
+  WriteBytes(drop / "twins.zip", ZipBytes(twins));
+  RecordingHost ambiguous;
+  EXPECT_EQ(ProcessDroppedPath(ambiguous, Wide(drop / "twins.zip")), TJobOutcome::NotStarted);
+  EXPECT_EQ(ambiguous.Status.rfind(producttext::kBandAmbiguous, 0), 0u) << ToUtf8(ambiguous.Status);
+  EXPECT_EQ(Tree(drop), std::vector<std::string>{"twins.zip"});
 }
 }  // namespace
