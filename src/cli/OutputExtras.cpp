@@ -1,7 +1,6 @@
 #include "OutputExtras.h"
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "CompositeJob.h"
@@ -10,13 +9,11 @@
 #include "OutputMetadata.h"
 #include "ProductJob.h"
 #include "Quicklook.h"
+#include "TempFile.h"
 
 namespace {
 bool WriteText(const std::wstring& path, const std::string& text) {
-  std::ofstream file(compositionPlatform::FsPath(path), std::ios::binary | std::ios::trunc);
-  file << text;
-  file.close();
-  if (file) return true;
+  if (WriteWholeFile(compositionPlatform::FsPath(path), text)) return true;
   WriteLine(stderr, L"bandweave-cli: cannot write " + path);
   return false;
 }
@@ -65,7 +62,11 @@ bool WriteExtraOutputs(const std::wstring& path, const TProductRequest& request,
       return false;
     }
     WriteLine(stderr, L"Quicklook: " + name);
-    if (grid) ok = WriteSidecars(name, ReducedGrid(*grid, extras.Reduce)) && ok;
+    const std::optional<TGridGeoreference> reduced = grid ? ReducedGrid(*grid, extras.Reduce) : std::nullopt;
+    if (grid && !reduced)
+      WriteLine(stderr, L"bandweave-cli: the bands' georeferencing is out of range at the quicklook's resolution; "
+                        L"no world file written for it");
+    if (reduced) ok = WriteSidecars(name, *reduced) && ok;
     else if (extras.WorldFile) RemoveSidecars(name);
   }
   return ok;

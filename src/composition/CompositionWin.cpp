@@ -17,10 +17,6 @@ std::wstring DecimalSeparator() {
   return L".";
 }
 
-bool MoveOver(const std::wstring& source, const std::wstring& target) {
-  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(path); }
 
 // Windows file names ignore letter case already.

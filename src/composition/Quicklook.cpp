@@ -2,7 +2,9 @@
 
 #include <FreeImage.h>
 
+#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <system_error>
 
@@ -11,6 +13,7 @@
 #include "Jp2BandDecoder.h"
 #include "OutputMetadata.h"
 #include "PngTransparency.h"
+#include "TempFile.h"
 #include "TextCodec.h"
 #include "TrueColour.h"
 
@@ -45,15 +48,36 @@ std::wstring UnreadReason(TXmlRead read) {
 
 std::wstring Shown(fs::path path) { return FromUtf8(path.make_preferred().u8string()); }
 
-#if defined(_WIN32)
-BOOL SavePng(FIBITMAP* bitmap, const std::wstring& path) {
-  return FreeImage_SaveU(FIF_PNG, bitmap, path.c_str(), PNG_Z_BEST_SPEED);
+// FreeImage writes the PNG through these into our temporary file, so that the quicklook takes
+// the same way to disk as the composite: a new file made exclusively, checked writes and close,
+// one move into place.
+unsigned DLL_CALLCONV ReadFromFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  if (size == 0) return 0;
+  const int64_t got = static_cast<TOutputFile*>(handle)->Read(buffer, size_t{size} * count);
+  return got < 0 ? 0 : static_cast<unsigned>(static_cast<uint64_t>(got) / size);
 }
-#else
-BOOL SavePng(FIBITMAP* bitmap, const std::wstring& path) {
-  return FreeImage_Save(FIF_PNG, bitmap, ToUtf8(path).c_str(), PNG_Z_BEST_SPEED);
+unsigned DLL_CALLCONV WriteToFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  return static_cast<TOutputFile*>(handle)->Write(buffer, size_t{size} * count) ? count : 0;
 }
-#endif
+int DLL_CALLCONV SeekInFile(fi_handle handle, long offset, int origin) {
+  return static_cast<TOutputFile*>(handle)->Seek(offset, origin) < 0 ? -1 : 0;
+}
+long DLL_CALLCONV TellInFile(fi_handle handle) {
+  return static_cast<long>(static_cast<TOutputFile*>(handle)->Seek(0, SEEK_CUR));
+}
+
+bool SavePng(FIBITMAP* bitmap, const std::wstring& path) {
+  const fs::path target = compositionPlatform::FsPath(path);
+  const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
+  if (!file) return false;
+  FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
+  // No data is marked transparent while the file is still ours alone.
+  std::string chunkError;
+  return FreeImage_SaveToHandle(FIF_PNG, bitmap, &io, static_cast<TOutputFile*>(file.get()), PNG_Z_BEST_SPEED) &&
+         !file->Failed() && InsertPngChunkAfterHeader(*file, PngTransparentColourChunk(0, 0, 0), chunkError) &&
+         file->CommitTo(target);
+}
+
 // A pixel any of whose bands has no data is no data in all three channels, as in ESA's TCI.
 // A channel byte is 0 exactly where its band's sample is 0: valid samples map to at least 1.
 void KeepNoDataBlack(FIBITMAP* picture) {
@@ -179,14 +203,8 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   KeepNoDataBlack(picture.get());
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
 
-  // Beside the target first, so a failed save leaves an earlier quicklook as it was.
-  const std::wstring partial = path + L".part";
-  std::error_code ignored;
-  std::string chunkError;
-  if (!SavePng(picture.get(), partial) ||
-      !InsertPngChunkAfterHeader(compositionPlatform::FsPath(partial), PngTransparentColourChunk(0, 0, 0), chunkError) ||
-      !compositionPlatform::MoveOver(partial, path)) {
-    fs::remove(compositionPlatform::FsPath(partial), ignored);
+  // A failed save leaves an earlier quicklook as it was, and nothing of its own.
+  if (!SavePng(picture.get(), path)) {
     result.Error = L"cannot write " + path;
     return result;
   }

@@ -1,6 +1,7 @@
 #include "Georeference.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace {
 // GeoTIFF key ids and values used here.
@@ -10,11 +11,19 @@ constexpr uint16_t kModelProjected = 1, kRasterPixelIsArea = 1;
 
 bool IsUtmWgs84(int epsg) { return (epsg >= 32601 && epsg <= 32660) || (epsg >= 32701 && epsg <= 32760); }
 
-TGridGeoreference ReducedGrid(const TGridGeoreference& grid, unsigned reduce) {
+bool IsFinite(const TGridGeoreference& grid) {
+  for (double value : {grid.Left, grid.Top, grid.PixelWidth, grid.PixelHeight, grid.Left + grid.PixelWidth / 2,
+                       grid.Top - grid.PixelHeight / 2})
+    if (!std::isfinite(value)) return false;
+  return true;
+}
+
+std::optional<TGridGeoreference> ReducedGrid(const TGridGeoreference& grid, unsigned reduce) {
   TGridGeoreference g = grid;
   const double factor = static_cast<double>(1u << (reduce > 16 ? 16 : reduce));
   g.PixelWidth *= factor;
   g.PixelHeight *= factor;
+  if (!IsFinite(g)) return std::nullopt;
   return g;
 }
 

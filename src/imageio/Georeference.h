@@ -22,9 +22,15 @@ struct TGridGeoreference {
 // True for the EPSG codes of WGS 84 / UTM zones 1..60, north and south.
 bool IsUtmWgs84(int epsg);
 
-// The grid of the same area decoded at 1/2^reduce resolution: each pixel 2^reduce times larger.
-TGridGeoreference ReducedGrid(const TGridGeoreference& grid, unsigned reduce);
+// True when every number the forms below write for the grid is finite: its corner, its pixel
+// size and the centre of its first pixel. A grid that is not has its georeferencing dropped.
+bool IsFinite(const TGridGeoreference& grid);
 
+// The grid of the same area decoded at 1/2^reduce resolution: each pixel 2^reduce times larger.
+// Nothing when the larger pixels no longer have finite numbers.
+std::optional<TGridGeoreference> ReducedGrid(const TGridGeoreference& grid, unsigned reduce);
+
+// The forms take a grid for which IsFinite holds.
 // ModelPixelScale, ModelTiepoint at the first pixel's corner and a GeoKeyDirectory with the
 // model type projected, the raster type PixelIsArea and the projected coordinate system.
 TGeoTiffTags GeoTiffTagsFor(const TGridGeoreference& grid);

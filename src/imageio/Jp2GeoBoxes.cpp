@@ -114,6 +114,9 @@ std::optional<TGridGeoreference> Grid(int epsg, double left, double top, double 
   g.Top = top;
   g.PixelWidth = width;
   g.PixelHeight = height;
+  // Huge numbers that are finite on their own may not be once combined (the first pixel's
+  // centre of a GeoJP2 grid): those are left out too.
+  if (!IsFinite(g)) return std::nullopt;
   return g;
 }
 

@@ -32,14 +32,6 @@ FILE* OpenForUpdate(const std::filesystem::path& file) {
   return std::fopen(file.c_str(), "r+b");
 #endif
 }
-
-bool SeekTo(FILE* f, int64_t offset) {
-#if defined(_WIN32)
-  return _fseeki64(f, offset, SEEK_SET) == 0;
-#else
-  return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
 }  // namespace
 
 std::vector<uint8_t> PngTransparentColourChunk(uint16_t red, uint16_t green, uint16_t blue) {
@@ -55,17 +47,10 @@ std::vector<uint8_t> PngTransparentColourChunk(uint16_t red, uint16_t green, uin
   return chunk;
 }
 
-bool InsertPngChunkAfterHeader(const std::filesystem::path& file, const std::vector<uint8_t>& chunk,
-                               std::string& error) {
-  TFile f(OpenForUpdate(file));
-  if (!f) {
-    error = "cannot open the file";
-    return false;
-  }
+bool InsertPngChunkAfterHeader(TOutputFile& file, const std::vector<uint8_t>& chunk, std::string& error) {
   uint8_t head[kHeaderEnd + 8];
-  const size_t got = std::fread(head, 1, sizeof head, f.get());
-  if (got < sizeof head || std::memcmp(head, kPngSignature, 8) != 0 || BigEndian32(head + 8) != 13 ||
-      std::memcmp(head + 12, "IHDR", 4) != 0) {
+  if (file.Seek(0, SEEK_SET) != 0 || file.Read(head, sizeof head) != static_cast<int64_t>(sizeof head) ||
+      std::memcmp(head, kPngSignature, 8) != 0 || BigEndian32(head + 8) != 13 || std::memcmp(head + 12, "IHDR", 4) != 0) {
     error = "not a PNG file";
     return false;
   }
@@ -80,34 +65,79 @@ bool InsertPngChunkAfterHeader(const std::filesystem::path& file, const std::vec
 
   // Moves everything after the header up by the chunk's size, last block first, so that no
   // byte is overwritten before it has been read.
-  if (std::fseek(f.get(), 0, SEEK_END) != 0) {
+  const int64_t size = file.Size();
+  if (size < 0) {
     error = "cannot seek in the file";
     return false;
   }
-#if defined(_WIN32)
-  const int64_t size = _ftelli64(f.get());
-#else
-  const int64_t size = ftello(f.get());
-#endif
   std::vector<uint8_t> block(kShiftBlock);
   int64_t end = size;
   while (end > static_cast<int64_t>(kHeaderEnd)) {
     const int64_t begin = std::max<int64_t>(kHeaderEnd, end - static_cast<int64_t>(kShiftBlock));
     const size_t n = static_cast<size_t>(end - begin);
-    if (!SeekTo(f.get(), begin) || std::fread(block.data(), 1, n, f.get()) != n ||
-        !SeekTo(f.get(), begin + static_cast<int64_t>(chunk.size())) ||
-        std::fwrite(block.data(), 1, n, f.get()) != n) {
+    if (file.Seek(begin, SEEK_SET) != begin || file.Read(block.data(), n) != static_cast<int64_t>(n) ||
+        file.Seek(begin + static_cast<int64_t>(chunk.size()), SEEK_SET) < 0 || !file.Write(block.data(), n)) {
       error = "cannot rewrite the file";
       return false;
     }
     end = begin;
   }
-  if (!SeekTo(f.get(), kHeaderEnd) || std::fwrite(chunk.data(), 1, chunk.size(), f.get()) != chunk.size() ||
-      std::fflush(f.get()) != 0) {
+  if (file.Seek(kHeaderEnd, SEEK_SET) < 0 || !file.Write(chunk.data(), chunk.size())) {
     error = "cannot rewrite the file";
     return false;
   }
-  if (std::fclose(f.release()) != 0) {
+  return true;
+}
+
+namespace {
+// A file that exists already, opened for update, as the output files' interface.
+class TFileForUpdate final : public TOutputFile {
+ public:
+  explicit TFileForUpdate(FILE* file) : FFile(file) {}
+  bool Write(const void* data, size_t size) override {
+    FFailed = FFailed || std::fwrite(data, 1, size, FFile.get()) != size;
+    return !FFailed;
+  }
+  int64_t Read(void* data, size_t size) override {
+    const size_t got = std::fread(data, 1, size, FFile.get());
+    if (got < size && std::ferror(FFile.get())) FFailed = true;
+    return FFailed ? -1 : static_cast<int64_t>(got);
+  }
+  int64_t Seek(int64_t offset, int whence) override {
+#if defined(_WIN32)
+    const bool moved = _fseeki64(FFile.get(), offset, whence) == 0;
+    const int64_t at = moved ? _ftelli64(FFile.get()) : -1;
+#else
+    const bool moved = fseeko(FFile.get(), static_cast<off_t>(offset), whence) == 0;
+    const int64_t at = moved ? ftello(FFile.get()) : -1;
+#endif
+    if (at < 0) FFailed = true;
+    return at;
+  }
+  int64_t Size() override {
+    const int64_t at = Seek(0, SEEK_CUR);
+    const int64_t size = Seek(0, SEEK_END);
+    return at < 0 || Seek(at, SEEK_SET) < 0 ? -1 : size;
+  }
+  bool Failed() const override { return FFailed; }
+  bool Close() { return std::fflush(FFile.get()) == 0 && std::fclose(FFile.release()) == 0 && !FFailed; }
+
+ private:
+  TFile FFile;
+  bool FFailed = false;
+};
+}  // namespace
+
+bool InsertPngChunkAfterHeader(const std::filesystem::path& path, const std::vector<uint8_t>& chunk,
+                               std::string& error) {
+  FILE* opened = OpenForUpdate(path);
+  if (!opened) {
+    error = "cannot open the file";
+    return false;
+  }
+  TFileForUpdate file(opened);
+  if (!InsertPngChunkAfterHeader(file, chunk, error)) return false;
+  if (!file.Close()) {
     error = "cannot close the file";
     return false;
   }

@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
+
 // The tRNS chunk (length, type, data, CRC) marking the colour red, green, blue transparent.
 std::vector<uint8_t> PngTransparentColourChunk(uint16_t red, uint16_t green, uint16_t blue);
 
 // Inserts chunk after the IHDR chunk of the PNG file, in place. Refuses (false, with the reason)
 // a file that is not an RGB PNG or already marks a transparent colour; the file is then
-// unchanged. A failure part-way leaves the file damaged: call it on a file not yet in place.
+// unchanged. A failure part-way leaves the file damaged: call it on a file not yet in place,
+// which is best the temporary file it was written to (see TTempFile), still open.
+bool InsertPngChunkAfterHeader(TOutputFile& file, const std::vector<uint8_t>& chunk, std::string& error);
 bool InsertPngChunkAfterHeader(const std::filesystem::path& file, const std::vector<uint8_t>& chunk,
                                std::string& error);

@@ -103,3 +103,12 @@ TTempFile::~TTempFile() {
   if (!FCommitted) Discard();
   tempFileDetail::Unregister(FSlot);
 }
+
+bool WriteWholeFile(const fs::path& path, const void* data, size_t size) {
+  const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(path);
+  return file && file->Write(data, size) && file->CommitTo(path);
+}
+
+bool WriteWholeFile(const fs::path& path, std::string_view bytes) {
+  return WriteWholeFile(path, bytes.data(), bytes.size());
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "OutputFile.h"
 
@@ -44,6 +45,12 @@ class TTempFile final : public TOutputFile {
   bool FOpen = true;
   bool FCommitted = false;
 };
+
+// A small file written whole (a world file, an .aux.xml, a report): through a TTempFile beside
+// path, moved over path only once every byte is written and the close succeeded. A link at path
+// is replaced, never followed; on failure path is left as it was and nothing else stays behind.
+bool WriteWholeFile(const std::filesystem::path& path, const void* data, size_t size);
+bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
 // From now on an interrupted console process removes its live temporary files before it ends:
 // natively on SIGINT, SIGTERM and SIGHUP; on Windows on Ctrl-C, Ctrl-Break, a closed console

@@ -9,8 +9,10 @@
 
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
+#include "Jp2Encode.h"
 #include "OutputMetadata.h"
 #include "Quicklook.h"
+#include "TempFile.h"
 #include "TestEnv.h"
 #include "TrueColour.h"
 
@@ -184,5 +186,55 @@ TEST(QuicklookOffsets, AMetadataFileThatGivesNoOffsetSaysWhy) {
   write(offset);
   fs::resize_file(dir / "MTD_MSIL2A.xml", kXmlMaxBytes + 1);
   EXPECT_EQ(FindBandOffset(band).Unread, L"is too large to read");
+  fs::remove_all(dir);
+}
+
+// The quicklook goes to disk as the composite does. A link planted where an earlier version
+// kept its partial file is not ours and stays as it is; a link at the quicklook's own name is
+// replaced by the quicklook; what either points to is never written. A failed save leaves the
+// earlier quicklook and nothing of its own.
+TEST(QuicklookFile, ReplacesALinkAtItsNameAndNeverWritesThroughOne) {
+  FreeImageSession images;
+  const fs::path dir = fs::temp_directory_path() / "bandweave-quicklook-links";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  TBandNames names;
+  names.Started = true;
+  jp2encode::TLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  for (std::wstring* band : {&names.Red, &names.Green, &names.Blue}) {
+    const fs::path path = dir / ("x_B0" + std::to_string(4 - (band - &names.Red)) + ".jp2");
+    ASSERT_TRUE(jp2encode::Write(path, layout, [](uint32_t, uint32_t x, uint32_t y) { return int32_t(100 * x + y); }));
+    *band = path.wstring();
+  }
+  const fs::path out = dir / "x_48_ql.png";
+  std::ofstream(dir / "victim") << "the user's";
+  std::error_code error;
+  fs::create_symlink(dir / "victim", fs::path(out.string() + ".part"), error);
+  if (!error) fs::create_symlink(dir / "victim", out, error);
+  const bool linked = !error;
+  if (!linked) std::printf("no symbolic links here: the planted-link cases were not run\n");
+
+  TQuicklookResult r = WriteQuicklook(names, out.wstring(), 1);
+  ASSERT_TRUE(r.Written) << std::string(r.Error.begin(), r.Error.end());
+  EXPECT_FALSE(fs::is_symlink(out));
+  TBitmap png = LoadImageFile(FIF_PNG, out.wstring());
+  ASSERT_TRUE(png);
+  EXPECT_EQ(FreeImage_GetWidth(png.get()), 20u);
+  if (linked) {
+    std::ifstream victim(dir / "victim");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "the user's");
+    EXPECT_TRUE(fs::is_symlink(fs::path(out.string() + ".part")));
+  }
+
+  const auto before = fs::file_size(out);
+  tempFileTesting::SetWriteLimit(100);
+  r = WriteQuicklook(names, out.wstring(), 0);
+  tempFileTesting::SetWriteLimit(-1);
+  EXPECT_FALSE(r.Written);
+  EXPECT_EQ(fs::file_size(out), before);
+  for (const auto& entry : fs::directory_iterator(dir))
+    EXPECT_NE(entry.path().filename().string().rfind(".bw-", 0), 0u) << entry.path() << " left behind";
   fs::remove_all(dir);
 }

@@ -211,6 +211,22 @@ TEST(Jp2GeoBoxes, BrokenBoxesAndDocumentsGiveNoGeoreferencingAndNoFault) {
   for (size_t n = 0; n <= good.size(); ++n) ParseJp2Grid(good.data(), n);
 }
 
+// A pixel of 1e308 m is finite, and so is everything written for it at full resolution; at a
+// quarter of the resolution it is not, and that grid is dropped rather than written as inf.
+TEST(Jp2GeoBoxes, HugePixelsGiveNoGridOnceTheirNumbersStopBeingFinite) {
+  const std::optional<TGridGeoreference> huge = GridOf(File(GmlBox(Gml("EPSG:32633", "300015 5600025", "1e308 0", "0 -1e308"))));
+  ASSERT_TRUE(huge);
+  EXPECT_TRUE(IsFinite(*huge));
+  EXPECT_EQ(WorldFileText(*huge).find("inf"), std::string::npos);
+  EXPECT_TRUE(ReducedGrid(*huge, 0));
+  EXPECT_FALSE(ReducedGrid(*huge, 2));
+  const TGridGeoreference ordinary{32633, 300000, 5600040, 60, 60};
+  EXPECT_EQ(ReducedGrid(ordinary, 2), (TGridGeoreference{32633, 300000, 5600040, 240, 240}));
+  // A corner at the edge of the doubles: the first pixel's centre would not be finite.
+  EXPECT_FALSE(IsFinite(TGridGeoreference{32633, 1.7e308, 5600040, 1e308, 60}));
+  EXPECT_FALSE(IsFinite(TGridGeoreference{32633, 300000, -1.7e308, 60, 1e308}));
+}
+
 TEST(Jp2GeoBoxes, FileReaderStopsAtTheCodestreamAndSurvivesOddLengths) {
   const fs::path dir = fs::temp_directory_path() / "bandweave-jp2geo-test";
   fs::create_directories(dir);

@@ -129,3 +129,36 @@ TEST(TempFile, AWriteFailingHalfWayLeavesTheEarlierFileAndNoTemporaryFile) {
   ExpectFailedSaveLeavesNoTrace(KernelFileSizeLimit, "RLIMIT_FSIZE");
 #endif
 }
+
+// Side files (world files, .aux.xml) are written whole through a temporary file: a link planted
+// at the name is replaced by the file, as the composite replaces one, and what it points to is
+// never written; a write that fails leaves the earlier file and nothing else.
+TEST(TempFile, WholeFileReplacesALinkAtItsNameAndNeverWritesThroughIt) {
+  const fs::path folder = FreshFolder("whole");
+  std::ofstream(folder / "victim") << "the user's";
+  const std::string lines = "60\n0\n0\n-60\n300030\n5600010\n";
+  if (MakeLink(folder / "victim", folder / "x.pgw") && MakeLink(folder / "nowhere", folder / "x.png.aux.xml")) {
+    EXPECT_TRUE(WriteWholeFile(folder / "x.pgw", lines));
+    EXPECT_TRUE(WriteWholeFile(folder / "x.png.aux.xml", std::string_view("<PAMDataset/>\n")));
+    for (const char* name : {"x.pgw", "x.png.aux.xml"})
+      EXPECT_FALSE(fs::is_symlink(folder / name)) << name << " is still the planted link";
+    EXPECT_EQ(ReadAll(folder / "x.pgw"), lines);
+    EXPECT_EQ(ReadAll(folder / "x.png.aux.xml"), "<PAMDataset/>\n");
+    EXPECT_EQ(ReadAll(folder / "victim"), "the user's");
+    EXPECT_FALSE(fs::exists(folder / "nowhere")) << "a dangling link was followed";
+  } else {
+    std::printf("no symbolic links here: the planted-link cases were not run\n");
+  }
+
+  // A full disk half-way, and a folder at the name: false, the earlier file as it was.
+  std::ofstream(folder / "y.pgw") << "earlier";
+  tempFileTesting::SetWriteLimit(4);
+  EXPECT_FALSE(WriteWholeFile(folder / "y.pgw", lines));
+  tempFileTesting::SetWriteLimit(-1);
+  EXPECT_EQ(ReadAll(folder / "y.pgw"), "earlier");
+  fs::create_directory(folder / "z.pgw");
+  EXPECT_FALSE(WriteWholeFile(folder / "z.pgw", lines));
+  EXPECT_TRUE(fs::is_directory(folder / "z.pgw"));
+  for (const std::string& name : FolderEntries(folder)) EXPECT_NE(name.rfind(".bw-", 0), 0u) << name << " left behind";
+  fs::remove_all(folder);
+}
