@@ -102,7 +102,7 @@ void Work(const TJob& job, TShared& shared, TJp2Codec* openedCodec) {
       codec = &ownCodec;
       if (!ownFile.Open(job.Path)) {
         shared.Fail("cannot open the file");
-      } else if (!ownCodec.Open(ownFile, job.Header.Container, job.Reduce, job.CodecThreads)) {
+      } else if (!ownCodec.Open(ownFile, job.Header, job.Reduce, job.CodecThreads)) {
         shared.Fail(ownCodec.Error());
       }
     }
@@ -225,7 +225,7 @@ bool DecodeJp2Band(const std::filesystem::path& path, const TSampleTarget& targe
     error = "cannot open the file";
     return false;
   }
-  if (!firstCodec.Open(firstFile, header.Container, options.Reduce, job.CodecThreads)) {
+  if (!firstCodec.Open(firstFile, header, options.Reduce, job.CodecThreads)) {
     error = firstCodec.Error();
     return false;
   }

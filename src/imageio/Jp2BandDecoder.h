@@ -26,6 +26,11 @@ struct TJp2Header {
   bool Palette = false;     // a JP2 palette, component mapping or channel definition box
   uint32_t TileWidth = 0, TileHeight = 0, TilesAcross = 0, TilesDown = 0;
   uint32_t Resolutions = 0;  // of the main header's coding style; reductions go up to one less
+  // Where the codestream lies in the file. BrokenBoxes: a box before it claims more than the
+  // file holds (a damaged metadata box); the codestream box was found behind it and is read on
+  // its own, and the boxes, georeferencing included, count for nothing.
+  uint64_t CodestreamStart = 0, CodestreamEnd = 0;
+  bool BrokenBoxes = false;
 
   // One unsigned component of 1 to 16 bits on the full grid, no palette: what DecodeJp2Band
   // decodes. Everything else is left to other readers.

@@ -16,9 +16,19 @@ TJp2Codec::~TJp2Codec() {
   if (FStream) opj_stream_destroy(FStream);
 }
 
+bool TJp2Codec::Open(TJp2File& file, const TJp2Header& header, unsigned reduce, unsigned threads) {
+  if (!header.BrokenBoxes) return Open(file, header.Container, reduce, threads);
+  return OpenStream(file.CreateStream(header.CodestreamStart, header.CodestreamEnd), OPJ_CODEC_J2K, reduce, threads);
+}
+
 bool TJp2Codec::Open(TJp2File& file, TJp2Container container, unsigned reduce, unsigned threads) {
-  FStream = file.CreateStream();
-  FCodec = opj_create_decompress(container == TJp2Container::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+  return OpenStream(file.CreateStream(), container == TJp2Container::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K, reduce,
+                    threads);
+}
+
+bool TJp2Codec::OpenStream(opj_stream_t* stream, OPJ_CODEC_FORMAT format, unsigned reduce, unsigned threads) {
+  FStream = stream;
+  FCodec = opj_create_decompress(format);
   if (!FStream || !FCodec) {
     FError = "out of memory";
     return false;

@@ -18,6 +18,9 @@ class TJp2Codec {
   // Reads the headers from the start of file, which must outlive this object. threads: the
   // codec's own worker threads (0: none, the caller's thread does all).
   bool Open(TJp2File& file, TJp2Container container, unsigned reduce = 0, unsigned threads = 0);
+  // The same for the file whose headers are header: a codestream found behind broken boxes is
+  // read on its own.
+  bool Open(TJp2File& file, const TJp2Header& header, unsigned reduce = 0, unsigned threads = 0);
   // Decodes one whole tile into Image(); its first component then holds the tile's samples.
   bool DecodeTile(uint32_t tile);
 
@@ -26,6 +29,8 @@ class TJp2Codec {
   const std::string& Error() const { return FError; }
 
  private:
+  bool OpenStream(opj_stream_t* stream, OPJ_CODEC_FORMAT format, unsigned reduce, unsigned threads);
+
   opj_stream_t* FStream = nullptr;
   opj_codec_t* FCodec = nullptr;
   opj_image_t* FImage = nullptr;

@@ -11,15 +11,22 @@ bool SeekTo(FILE* file, int64_t offset, int origin) { return fseeko(file, static
 int64_t Tell(FILE* file) { return ftello(file); }
 #endif
 
+TJp2File& Of(void* user) { return *static_cast<TJp2File*>(user); }
+
 OPJ_SIZE_T ReadFromFile(void* buffer, OPJ_SIZE_T bytes, void* user) {
-  const size_t read = std::fread(buffer, 1, bytes, static_cast<FILE*>(user));
+  TJp2File& file = Of(user);
+  const int64_t at = Tell(file.Handle());
+  if (at < 0 || static_cast<uint64_t>(at) >= file.StreamEnd()) return static_cast<OPJ_SIZE_T>(-1);
+  const uint64_t left = file.StreamEnd() - static_cast<uint64_t>(at);
+  const size_t read = std::fread(buffer, 1, bytes < left ? bytes : static_cast<size_t>(left), file.Handle());
   return read > 0 ? read : static_cast<OPJ_SIZE_T>(-1);
 }
 OPJ_OFF_T SkipInFile(OPJ_OFF_T bytes, void* user) {
-  return SeekTo(static_cast<FILE*>(user), bytes, SEEK_CUR) ? bytes : -1;
+  return SeekTo(Of(user).Handle(), bytes, SEEK_CUR) ? bytes : -1;
 }
 OPJ_BOOL SeekInFile(OPJ_OFF_T offset, void* user) {
-  return SeekTo(static_cast<FILE*>(user), offset, SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
+  TJp2File& file = Of(user);
+  return SeekTo(file.Handle(), static_cast<int64_t>(file.StreamStart()) + offset, SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
 }
 }  // namespace
 
@@ -45,12 +52,14 @@ bool TJp2File::ReadAt(uint64_t offset, void* buffer, size_t count) {
   return SeekTo(FFile, static_cast<int64_t>(offset), SEEK_SET) && std::fread(buffer, 1, count, FFile) == count;
 }
 
-opj_stream_t* TJp2File::CreateStream() {
-  if (!FFile || !SeekTo(FFile, 0, SEEK_SET)) return nullptr;
+opj_stream_t* TJp2File::CreateStream(uint64_t start, uint64_t end) {
+  FStreamEnd = end < FSize ? end : FSize;
+  FStreamStart = start < FStreamEnd ? start : FStreamEnd;
+  if (!FFile || !SeekTo(FFile, static_cast<int64_t>(FStreamStart), SEEK_SET)) return nullptr;
   opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
   if (!stream) return nullptr;
-  opj_stream_set_user_data(stream, FFile, nullptr);
-  opj_stream_set_user_data_length(stream, FSize);
+  opj_stream_set_user_data(stream, this, nullptr);
+  opj_stream_set_user_data_length(stream, FStreamEnd - FStreamStart);
   opj_stream_set_read_function(stream, ReadFromFile);
   opj_stream_set_skip_function(stream, SkipInFile);
   opj_stream_set_seek_function(stream, SeekInFile);

@@ -48,6 +48,41 @@ bool ReadBox(TJp2File& file, uint64_t offset, uint64_t limit, TBox& box) {
   return true;
 }
 
+// A box before the codestream that claims more than the file holds hides where the boxes
+// after it begin. The codestream box is looked for behind its start, by its type followed by
+// the codestream's first two markers, within as many bytes as a header box may take: a damaged
+// metadata box then costs the metadata, not the picture.
+constexpr uint64_t kBrokenBoxSearch = 4u << 20;
+
+bool RunsPastTheEnd(TJp2File& file, uint64_t at) {
+  uint8_t head[16];
+  if (!file.ReadAt(at, head, 8)) return false;
+  uint64_t claimed = Be32(head);
+  if (claimed == 1) claimed = file.ReadAt(at + 8, head + 8, 8) ? Be64(head + 8) : 0;
+  return claimed > file.Size() - at;
+}
+
+bool FindCodestreamBehind(TJp2File& file, uint64_t from, uint64_t& start, uint64_t& end) {
+  static const uint8_t kPattern[4] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, then SIZ
+  const uint64_t limit = std::min(file.Size(), from + kBrokenBoxSearch);
+  std::vector<uint8_t> bytes(limit > from ? static_cast<size_t>(limit - from) : 0);
+  if (bytes.size() < 16 || !file.ReadAt(from, bytes.data(), bytes.size())) return false;
+  // The box's type sits 4 bytes into its header; its content follows 8 or (with a 64-bit
+  // length) 16 bytes after the header's start.
+  for (size_t at = 0; at + 8 <= bytes.size(); ++at) {
+    if (Be32(&bytes[at + 4]) != Type("jp2c")) continue;
+    const uint32_t length = Be32(&bytes[at]);
+    const size_t content = at + (length == 1 ? 16 : 8);
+    if (content + 4 > bytes.size() || std::memcmp(&bytes[content], kPattern, 4) != 0) continue;
+    uint64_t total = length == 1 ? Be64(&bytes[at + 8]) : length == 0 ? file.Size() - (from + at) : length;
+    if (total < content - at || total > file.Size() - (from + at)) total = file.Size() - (from + at);
+    start = from + content;
+    end = from + at + total;
+    return true;
+  }
+  return false;
+}
+
 // Where the codestream lies: the whole file, or the contents of the JP2 file's codestream box.
 // Notes the JP2 header boxes that change what the samples mean.
 bool LocateCodestream(TJp2File& file, TJp2Header& header, uint64_t& start, uint64_t& end) {
@@ -65,7 +100,13 @@ bool LocateCodestream(TJp2File& file, TJp2Header& header, uint64_t& start, uint6
   header.Container = TJp2Container::Jp2;
   for (uint64_t at = 12; at < file.Size();) {
     TBox box;
-    if (!ReadBox(file, at, file.Size(), box)) return false;
+    if (!ReadBox(file, at, file.Size(), box)) {
+      // Only a box that runs past the end, and not the header box whose palette or channel
+      // boxes would change what the samples mean.
+      if (!RunsPastTheEnd(file, at) || box.Type == Type("jp2h")) return false;
+      header.BrokenBoxes = FindCodestreamBehind(file, at + 8, start, end);
+      return header.BrokenBoxes;
+    }
     if (box.Type == Type("jp2h")) {
       for (uint64_t inner = box.Content; inner < box.End;) {
         TBox child;
@@ -182,9 +223,12 @@ TJp2HeaderStatus ReadJp2Header(const std::filesystem::path& path, TJp2Header& he
     return TJp2HeaderStatus::Impossible;
   }
 
+  header.CodestreamStart = start;
+  header.CodestreamEnd = end;
+
   // The coding style, in OpenJPEG's reading, which also checks what the sizes left unchecked.
   TJp2Codec codec;
-  if (!codec.Open(file, header.Container)) {
+  if (!codec.Open(file, header)) {
     error = codec.Error();
     return TJp2HeaderStatus::NotOpened;
   }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -88,11 +87,13 @@ bool IsPlainFileName(const std::wstring& name) {
 
 enum class TUnpack { Done, Damaged, TooLarge, CannotWrite };
 
-// Copies one entry into target, never past the size its header declares.
+// Copies one entry into target, never past the size its header declares. The band is written
+// as every output is, through a temporary file that the interrupt clean-up can delete while it
+// is open (on Windows too: it is shared for deletion), and takes its name only when complete.
 TUnpack UnpackEntry(zip_t* archive, zip_uint64_t index, uint64_t declared, const fs::path& target) {
   TZipFile entry(zip_fopen_index(archive, index, 0));
   if (!entry) return TUnpack::Damaged;
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  const std::unique_ptr<TTempFile> out = TTempFile::CreateBeside(target);
   if (!out) return TUnpack::CannotWrite;
   std::vector<char> buffer(1 << 20);
   uint64_t total = 0;
@@ -102,12 +103,11 @@ TUnpack UnpackEntry(zip_t* archive, zip_uint64_t index, uint64_t declared, const
     if (got == 0) break;
     total += static_cast<uint64_t>(got);
     if (total > declared) return TUnpack::TooLarge;
-    if (!out.write(buffer.data(), got)) return TUnpack::CannotWrite;
+    if (!out->Write(buffer.data(), static_cast<size_t>(got))) return TUnpack::CannotWrite;
     KeepAlive();
   }
-  out.close();
-  if (!out) return TUnpack::CannotWrite;
-  return total == declared ? TUnpack::Done : TUnpack::Damaged;
+  if (total != declared) return TUnpack::Damaged;
+  return out->CommitTo(target) ? TUnpack::Done : TUnpack::CannotWrite;
 }
 
 TJobOutcome Refuse(JobHost& host, const std::wstring& text) {

@@ -165,6 +165,16 @@ grep -q "georeferencing is out of range" "$work/err" || { echo "FAIL huge-pixels
 [ -s "${out}_ql.png" ] || { echo "FAIL huge-pixels: no quicklook"; fails=$((fails + 1)); }
 if grep -qiE 'inf|nan' "$out.pgw"; then echo "FAIL huge-pixels: $(tr '\n' ' ' <"$out.pgw")"; fails=$((fails + 1)); fi
 
+# A GML box whose length runs past the end of the file costs the georeferencing, not the picture.
+mkdir "$work/broken"
+for b in B02 B03 B04; do cp "$work/side/${stem}$b.jp2" "$work/broken/"; done
+cp "$data/tile/${stem}B04.jp2" "$work/broken/"
+"$gml" "$work/broken/${stem}B04.jp2" 32633 300015 5600025 30 --past-the-end
+check broken-gml 0 --png --world-file "$work/broken/${stem}B03.jp2"
+grep -q "no common georeferencing" "$work/err" || { echo "FAIL broken-gml: no note"; cat "$work/err"; fails=$((fails + 1)); }
+[ -s "$work/broken/${stem}48.png" ] && [ ! -e "$work/broken/${stem}48.pgw" ] ||
+  { echo "FAIL broken-gml: expected the picture without a world file"; fails=$((fails + 1)); }
+
 # The longest file names (255 bytes) still save: the output name is one byte shorter than the band's.
 long=$(printf 'n%.0s' $(seq 248))
 mkdir "$work/long"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""with-gml.py BAND EPSG X Y PIXEL: puts a GML grid (as ESA writes it, in an association box
-before the codestream) into a JPEG 2000 band file: EPSG code, centre of the first pixel, pixel
-size. PIXEL is written as given, so that a test can say 1e308."""
+"""with-gml.py BAND EPSG X Y PIXEL [--past-the-end]: puts a GML grid (as ESA writes it, in an
+association box before the codestream) into a JPEG 2000 band file: EPSG code, centre of the first
+pixel, pixel size. PIXEL is written as given, so that a test can say 1e308. --past-the-end: the
+box's length runs past the end of the file, as in a damaged file."""
 import struct
 import sys
 
@@ -20,6 +21,8 @@ def box(kind, content):
 
 
 asoc = box(b"asoc", box(b"lbl ", b"gml.data") + box(b"asoc", box(b"lbl ", b"gml.root-instance") + box(b"xml ", gml)))
+if "--past-the-end" in sys.argv[6:]:
+    asoc = struct.pack(">I", 0x7FFFFFFF) + asoc[4:]
 data = open(path, "rb").read()
 at = 0
 while at < len(data):

@@ -9,11 +9,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "Jp2BandDecoder.h"
 #include "Jp2Encode.h"
+#include "Jp2GeoBoxes.h"
 
 namespace fs = std::filesystem;
 
@@ -241,6 +243,64 @@ TEST_F(DecoderTest, TruncatedBandsFailInsteadOfComingOutBlank) {
       EXPECT_FALSE(DecodeJp2Band(cut, out.Target(), options, {}, error));
       EXPECT_FALSE(error.empty());
     }
+  }
+}
+
+// A box before the codestream whose length runs past the end of the file (a broken GML box)
+// hides where the codestream box starts. The codestream is found behind it and decoded as ever;
+// the broken box, and the georeferencing in it, count for nothing. A broken header box, or no
+// codestream behind the break, still fails.
+TEST_F(DecoderTest, ABoxRunningPastTheEndCostsOnlyItsOwnContent) {
+  jp2encode::TLayout s;
+  s.Width = 300;
+  s.Height = 200;
+  s.TileWidth = s.TileHeight = 128;
+  const fs::path whole = Make("whole.jp2", s);
+  TInterleaved reference(300, 200);
+  std::string error;
+  ASSERT_TRUE(DecodeJp2Band(whole, reference.Target(), {}, {}, error)) << error;
+
+  using jp2encode::Box;
+  const std::string gml = Box("asoc", Box("lbl ", "gml.data") +
+                                          Box("asoc", Box("lbl ", "gml.root-instance") +
+                                                          Box("xml ", "<gml:RectifiedGrid srsName=\"EPSG:32633\"/>")));
+  const std::string pastTheEnd = std::string("\x7F\xFF\xFF\xFF") + gml.substr(4);
+  const std::string longPastTheEnd =
+      std::string("\0\0\0\x01asoc\x00\x00\x00\x7F\xFF\xFF\xFF\xFF", 16) + gml.substr(8);
+  const std::string headerBox = std::string("\x7F\xFF\xFF\xFFjp2h") + Box("free", "x");
+  struct TCase {
+    const char* name;
+    std::string box;
+    bool decodes;
+  };
+  for (const TCase& c : {TCase{"32-bit length", pastTheEnd, true}, TCase{"64-bit length", longPastTheEnd, true},
+                         TCase{"header box", headerBox, false}}) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = FDir / (std::string(c.name) + ".jp2");
+    fs::copy_file(whole, file);
+    ASSERT_TRUE(jp2encode::InsertBeforeCodestream(file, c.box));
+    TJp2Header header;
+    const TJp2HeaderStatus status = ReadJp2Header(file, header, error);
+    EXPECT_FALSE(ReadJp2Grid(file).Georeference);
+    if (!c.decodes) {
+      EXPECT_EQ(status, TJp2HeaderStatus::NotOpened);
+      continue;
+    }
+    ASSERT_EQ(status, TJp2HeaderStatus::Read) << error;
+    EXPECT_TRUE(header.BrokenBoxes);
+    EXPECT_TRUE(header.IsPlainBand());
+    for (unsigned threads : {1u, 2u}) {
+      TInterleaved out(300, 200);
+      TJp2DecodeOptions options;
+      options.Threads = threads;
+      ASSERT_TRUE(DecodeJp2Band(file, out.Target(), options, {}, error)) << error;
+      EXPECT_EQ(out.Words, reference.Words);
+    }
+    // Cut just before the codestream box: nothing behind the break, nothing to decode.
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Truncate(file, FDir / "cut.jp2", bytes.find("jp2c\xFF\x4F\xFF\x51") - 4);
+    EXPECT_EQ(ReadJp2Header(FDir / "cut.jp2", header, error), TJp2HeaderStatus::NotOpened);
   }
 }
 
