@@ -222,6 +222,7 @@ TEST(QuicklookFile, ReplacesALinkAtItsNameAndNeverWritesThroughOne) {
   TBitmap png = LoadImageFile(FIF_PNG, out.wstring());
   ASSERT_TRUE(png);
   EXPECT_EQ(FreeImage_GetWidth(png.get()), 20u);
+  EXPECT_EQ(FreeImage_GetBPP(png.get()), 32u);  // no data marked transparent in the temporary file
   if (linked) {
     std::ifstream victim(dir / "victim");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "the user's");
