@@ -19,7 +19,7 @@ fail() { echo "FAIL $*"; fails=$((fails + 1)); }
 finish() {
   cluster_down
   if [ $fails -gt 0 ] || [ "${1:-0}" != 0 ]; then
-    for f in "$work"/runs/*/summary.out; do [ -f "$f" ] && { echo "--- $f"; cat "$f"; }; done
+    for f in "$work"/runs*/*/summary.out; do [ -f "$f" ] && { echo "--- $f"; cat "$f"; }; done
     tail -n 30 "$work/cluster/log/slurmctld.log" "$work/cluster/log/slurmd.log" 2>/dev/null
   fi
   rm -rf "$work"
@@ -68,18 +68,20 @@ cp -a "$archive" "$work/copy"
 # Arrays of at most 3 tasks: the six jobs go in two arrays, the second waiting for the first.
 cluster_up "$work/cluster" MaxArraySize=4 || { fail "the cluster did not come up"; exit 1; }
 export BANDWEAVE_CLI=$cli
-mkdir "$work/runs"
+# Slurm would read a bare % in a log's path as a pattern: the runs folder has one.
+runs="$work/runs 100%a"
+mkdir "$runs"
 cd "$work"
 # slurm_submit NAME ARGS...: runs bandweave-slurm, keeps its output in $work/NAME.out, sets $status
 # and $run (the submission's new folder, if any).
 slurm_submit() {
   local name=$1 before
   shift
-  before=$(ls "$work/runs")
-  "$submit" --runs "$work/runs" "$@" >"$work/$name.out" 2>&1
+  before=$(ls "$runs")
+  "$submit" --runs "$runs" "$@" >"$work/$name.out" 2>&1
   status=$?
-  run=$(comm -13 <(echo "$before") <(ls "$work/runs") | head -n 1)
-  [ -z "$run" ] || run="$work/runs/$run"
+  run=$(comm -13 <(echo "$before") <(ls "$runs") | head -n 1)
+  [ -z "$run" ] || run="$runs/$run"
 }
 jobcomp() { cat "$work/cluster/log/jobcomp.txt" 2>/dev/null; }
 # tasks_of RUN: the completion records of the submission's array tasks (every job but the last)
