@@ -98,7 +98,7 @@ slurm_submit extra-input -- "-archive x" --out "$work/slurm out" "$work/copy"
 { [ $status = 2 ] && [ -z "$run" ]; } || { fail "a second input: exit $status, expected 2"; cat "$work/extra-input.out"; }
 
 # --- First submission: every job; the archive's name starts with a dash ------------------------
-slurm_submit first -- "-archive x" --out "$work/slurm out"
+slurm_submit first --cpus-per-task 1 --mem 300M --array-limit 2 -- "-archive x" --out "$work/slurm out"
 [ $status = 0 ] && [ -n "$run" ] || { fail "first submission: exit $status"; cat "$work/first.out"; exit 1; }
 first=$run
 [ "$(grep -c '' "$first/list")" = 6 ] || { fail "first submission: expected 6 jobs"; cat "$first/list"; }
@@ -113,6 +113,7 @@ for _ in $(seq 60); do [ -z "$(squeue -h)" ] && break; sleep 0.5; done
 
 [ "$(grep -c '' "$first/jobs")" = 3 ] || { fail "first submission: expected two arrays and a summary job"; cat "$first/jobs"; }
 [ "$(tasks_of "$first" | wc -l)" = 6 ] || { fail "first submission: expected 6 array tasks"; jobcomp; }
+[ "$(tasks_of "$first" | grep -c ' Tres=cpu=1,mem=300M,')" = 6 ] || { fail "first submission: tasks without the CPUs and memory asked for"; jobcomp; }
 [ "$(tasks_of "$first" | grep -c ' ExitCode=1:0 ')" = 1 ] || { fail "first submission: expected one failed task"; jobcomp; }
 summary_id=$(tail -n 1 "$first/jobs")
 jobcomp | grep "^JobId=$summary_id " | grep -q ' ExitCode=1:0 ' ||
@@ -135,7 +136,7 @@ done
 [ -z "$(find "$work" "$archive" -name 'PWNED*')" ] || fail "a name was run as a command"
 
 # --- Second submission: only the damaged product is left, and fails again ----------------------
-slurm_submit second --wait -- "-archive x" --out "$work/slurm out"
+slurm_submit second --partition debug --wait -- "-archive x" --out "$work/slurm out"
 [ $status = 1 ] || { fail "second submission: exit $status, expected 1"; cat "$work/second.out"; }
 if [ -n "$run" ]; then
   [ "$(cat "$run/list")" = "$damaged" ] || { fail "second submission: the list is not the damaged product alone"; cat "$run/list"; }
