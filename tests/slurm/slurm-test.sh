@@ -97,6 +97,10 @@ slurm_submit threads -- "-archive x" --threads 3
 slurm_submit extra-input -- "-archive x" --out "$work/slurm out" "$work/copy"
 { [ $status = 2 ] && [ -z "$run" ]; } || { fail "a second input: exit $status, expected 2"; cat "$work/extra-input.out"; }
 
+slurm_submit partition --partition nosuch -- "-archive x" --out "$work/slurm out"
+{ [ $status = 1 ] && [ -z "$run" ] && grep -q "nothing submitted" "$work/partition.out" && [ -z "$(squeue -h)" ]; } ||
+  { fail "a partition Slurm does not know: exit $status, expected 1 and nothing queued"; cat "$work/partition.out"; }
+
 # --- First submission: every job; the archive's name starts with a dash ------------------------
 slurm_submit first --cpus-per-task 1 --mem 300M --array-limit 2 -- "-archive x" --out "$work/slurm out"
 [ $status = 0 ] && [ -n "$run" ] || { fail "first submission: exit $status"; cat "$work/first.out"; exit 1; }
