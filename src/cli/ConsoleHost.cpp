@@ -78,16 +78,20 @@ void ConsoleHost::Line(FILE* stream, const std::wstring& text) {
   if (FFraction >= 0) DrawBar();
 }
 
-void ConsoleHost::SetStatusText(const std::wstring& text) {
-  FStatus = text;
-  if (!FTimes) {
-    Line(stderr, text);
-    return;
-  }
+std::wstring ConsoleHost::Stamp() const {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "[%8.3f s] ", seconds);
-  Line(stderr, Widen(stamp) + text);
+  return Widen(stamp);
+}
+
+void ConsoleHost::SetStatusText(const std::wstring& text) {
+  FStatus = text;
+  Line(stderr, FTimes ? Stamp() + text : text);
+}
+
+void ConsoleHost::NoteWay(const std::wstring& text) {
+  if (FTimes) Line(stderr, Stamp() + text);
 }
 
 void ConsoleHost::SetStatusHint(const std::wstring& text) { Line(stderr, text); }

@@ -29,10 +29,12 @@ class ConsoleHost : public JobHost {
   int GetSaveFormat() override { return FSaveFormat; }
   bool GetBeepWhenDone() override { return FBeepWhenDone; }
   void SetProgress(double fraction) override;
+  void NoteWay(const std::wstring& text) override;  // a stamped line with --times only
 
  private:
   // A whole line, with the bar taken off first and put back after.
   void Line(FILE* stream, const std::wstring& text);
+  std::wstring Stamp() const;  // "[   1.234 s] ": the seconds since the host was made
   void DrawBar();
   void ClearBar();
 

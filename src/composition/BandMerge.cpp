@@ -21,24 +21,28 @@ const wchar_t* BandName(TBand band) {
   }
 }
 
-double ProgressAtStart(TBand band) { return (static_cast<int>(band) - 1) * 0.25; }
+double ProgressAtStart(const TCompositeState& job, TBand band) {
+  return (static_cast<int>(band) - 1) * job.LoadingShare / 3;
+}
 
 bool SameSize(FIBITMAP* composite, uint64_t width, uint64_t height) {
   return FreeImage_GetWidth(composite) == width && FreeImage_GetHeight(composite) == height;
 }
 
-// FreeImage keeps a band of 9 to 16 unsigned bits as its samples are (fewer bits become 8-bit
-// pictures, scaled on conversion): only such bands, in the container FreeImage was asked to
-// read, take the direct way.
-bool DecodesDirectly(const TJp2Header& header, FREE_IMAGE_FORMAT fileType) {
-  const bool container = (fileType == FIF_JP2 && header.Container == TJp2Container::Jp2) ||
-                         (fileType == FIF_J2K && header.Container == TJp2Container::Codestream);
-  return gDirectDecoding && container && header.IsPlainBand() && header.Precision >= 9;
+TWorkCallbacks BandCallbacks(const TCompositeState& job, JobHost& host, TBand band) {
+  TWorkCallbacks callbacks;
+  callbacks.KeepAlive = [] { KeepAlive(); };
+  const double start = ProgressAtStart(job, band), span = job.LoadingShare / 3;
+  callbacks.Progress = [&host, start, span](uint64_t done, uint64_t total) {
+    host.SetProgress(start + (total ? span * static_cast<double>(done) / static_cast<double>(total) : 0.0));
+  };
+  return callbacks;
 }
 
 // Decodes the band into one word of every Composite pixel. The band's top row is the
 // Composite's last scan line, as FreeImage stores pictures bottom-up.
-bool DecodeIntoWord(const std::wstring& fileName, FIBITMAP* composite, TBand word, JobHost& host, TBand band) {
+bool DecodeIntoWord(const TCompositeState& job, const std::wstring& fileName, FIBITMAP* composite, TBand word,
+                    JobHost& host, TBand band) {
   const unsigned width = FreeImage_GetWidth(composite), height = FreeImage_GetHeight(composite);
   const size_t offset = word == TBand::Red     ? offsetof(FIRGB16, red) / sizeof(WORD)
                         : word == TBand::Green ? offsetof(FIRGB16, green) / sizeof(WORD)
@@ -50,14 +54,10 @@ bool DecodeIntoWord(const std::wstring& fileName, FIBITMAP* composite, TBand wor
   target.Row = [composite, height, offset](uint32_t y) {
     return reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(composite, static_cast<int>(height - 1 - y))) + offset;
   };
-  TWorkCallbacks callbacks;
-  callbacks.KeepAlive = [] { KeepAlive(); };
-  const double start = ProgressAtStart(band);
-  callbacks.Progress = [&host, start](uint64_t done, uint64_t total) {
-    host.SetProgress(start + (total ? 0.25 * static_cast<double>(done) / static_cast<double>(total) : 0.0));
-  };
+  TJp2DecodeOptions options;
+  options.Reduce = job.Reduce;
   std::string error;
-  return DecodeJp2Band(compositionPlatform::FsPath(fileName), target, TJp2DecodeOptions{}, callbacks, error);
+  return DecodeJp2Band(compositionPlatform::FsPath(fileName), target, options, BandCallbacks(job, host, band), error);
 }
 
 // The direct way; the same messages and effects as the FreeImage sequence below.
@@ -66,22 +66,21 @@ void ProcessDirectly(TCompositeState& job, JobHost& host, const std::wstring& ba
   const std::wstring name = BandName(band);
   if (!job.Composite) {
     // The whole Composite must fit the machine before it is asked for.
+    const uint32_t width = header.WidthAt(job.Reduce), height = header.HeightAt(job.Reduce);
     const uint64_t memory = PhysicalMemoryBytes();
-    if (memory &&
-        static_cast<double>(sizeof(FIRGB16)) * header.ComponentWidth * header.ComponentHeight > static_cast<double>(memory)) {
+    if (memory && static_cast<double>(sizeof(FIRGB16)) * width * height > static_cast<double>(memory)) {
       KeepAlive();
       host.ShowModalMessage(L"Error loading " + name);
       return;
     }
-    TBitmap composite(
-        FreeImage_AllocateT(FIT_RGB16, static_cast<int>(header.ComponentWidth), static_cast<int>(header.ComponentHeight)));
+    TBitmap composite(FreeImage_AllocateT(FIT_RGB16, static_cast<int>(width), static_cast<int>(height)));
     if (!composite) {
       KeepAlive();
       host.ShowModalMessage(L"Error converting red");
       job.BandSet = kBandSetRed;
       return;
     }
-    const bool decoded = DecodeIntoWord(bandFileName, composite.get(), TBand::Red, host, band);
+    const bool decoded = DecodeIntoWord(job, bandFileName, composite.get(), TBand::Red, host, band);
     KeepAlive();
     if (!decoded) {
       host.ShowModalMessage(L"Error loading " + name);
@@ -93,13 +92,26 @@ void ProcessDirectly(TCompositeState& job, JobHost& host, const std::wstring& ba
   }
   // A failure part way leaves some of this band's words written; the band does not count, so
   // the job saves nothing.
-  const bool decoded = DecodeIntoWord(bandFileName, job.Composite.get(), band, host, band);
+  const bool decoded = DecodeIntoWord(job, bandFileName, job.Composite.get(), band, host, band);
   KeepAlive();
   if (!decoded) {
     host.ShowModalMessage(L"Error loading " + name);
     return;
   }
   job.BandSet |= band == TBand::Green ? kBandSetGreen : kBandSetBlue;
+}
+
+// The streaming way: the band's file is opened and its share of the first row of tiles decoded.
+void ProcessStreamed(TCompositeState& job, JobHost& host, TBand band) {
+  const int index = static_cast<int>(band) - 1;
+  std::string error;
+  const bool started = job.Stream->StartBand(index, BandCallbacks(job, host, band), error);
+  KeepAlive();
+  if (!started) {
+    host.ShowModalMessage(std::wstring(L"Error loading ") + BandName(band));
+    return;
+  }
+  job.BandSet |= band == TBand::Red ? kBandSetRed : band == TBand::Green ? kBandSetGreen : kBandSetBlue;
 }
 
 // The channel image holds one unsigned 16-bit sample per pixel; the Composite one FIRGB16.
@@ -122,6 +134,12 @@ void CopyIntoComposite(FIBITMAP* channel, FIBITMAP* composite, TBand band) {
 void ProcessThroughFreeImage(TCompositeState& job, JobHost& host, const std::wstring& bandFileName,
                              FREE_IMAGE_FORMAT fileType, TBand band) {
   const std::wstring name = BandName(band);
+  // FreeImage decodes the full resolution only: a reduced composite of such a band cannot be
+  // made, and a full one in its place would be wrong.
+  if (job.Reduce > 0) {
+    host.ShowModalMessage(L"Error loading " + name);
+    return;
+  }
   TBitmap loaded = LoadImageFile(fileType, bandFileName);
   KeepAlive();
   if (!loaded) {
@@ -171,7 +189,12 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
   // processor up once, so that the window system (a compositor, a remote session) can put the
   // freshly painted status on the screen before the long decoding holds the thread.
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  host.SetProgress(ProgressAtStart(band));
+  host.SetProgress(ProgressAtStart(job, band));
+  if (job.Stream) {
+    ProcessStreamed(job, host, band);
+    host.SetProgress(ProgressAtStart(job, band) + job.LoadingShare / 3);
+    return;
+  }
 
   // The header tells, before any decoding, whether the band can be decoded at all, whether it
   // fits the Composite, and which way it takes.
@@ -183,9 +206,11 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
     host.ShowModalMessage(L"Error loading " + name);
     return;
   }
-  // A subsampled band loads at its component's size, not the grid's.
-  if (status == TJp2HeaderStatus::Read && job.Composite &&
-      !SameSize(job.Composite.get(), header.ComponentWidth, header.ComponentHeight)) {
+  // A subsampled band loads at its component's size, not the grid's; a reduced one (plain
+  // bands only) at the grid's size at that resolution.
+  const uint32_t bandWidth = job.Reduce ? header.WidthAt(job.Reduce) : header.ComponentWidth;
+  const uint32_t bandHeight = job.Reduce ? header.HeightAt(job.Reduce) : header.ComponentHeight;
+  if (status == TJp2HeaderStatus::Read && job.Composite && !SameSize(job.Composite.get(), bandWidth, bandHeight)) {
     host.ShowModalMessage(L"Size of " + name + L" differs from red");
     return;
   }
@@ -194,7 +219,16 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
     ProcessDirectly(job, host, bandFileName, header, band);
   else
     ProcessThroughFreeImage(job, host, bandFileName, fileType, band);
-  host.SetProgress(ProgressAtStart(band) + 0.25);
+  host.SetProgress(ProgressAtStart(job, band) + job.LoadingShare / 3);
+}
+
+// FreeImage keeps a band of 9 to 16 unsigned bits as its samples are (fewer bits become 8-bit
+// pictures, scaled on conversion): only such bands, in the container FreeImage was asked to
+// read, take the direct way.
+bool DecodesDirectly(const TJp2Header& header, FREE_IMAGE_FORMAT fileType) {
+  const bool container = (fileType == FIF_JP2 && header.Container == TJp2Container::Jp2) ||
+                         (fileType == FIF_J2K && header.Container == TJp2Container::Codestream);
+  return gDirectDecoding && container && header.IsPlainBand() && header.Precision >= 9;
 }
 
 namespace compositionTesting {

@@ -2,8 +2,10 @@
 // or copy its samples into the Composite's green or blue words.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "CompositeStream.h"
 #include "ImageFiles.h"
 #include "JobHost.h"
 
@@ -19,7 +21,16 @@ struct TCompositeState {
   TBandSet BandSet = 0;
   TBitmap Composite;  // FIT_RGB16, made from the first band that loads
   TImageMetadata Metadata;  // written with the Composite, where the format has room for it
+  unsigned Reduce = 0;      // decode at 1/2^Reduce of the full resolution
+  // The bands row of tiles by row of tiles, when they allow it (see ChooseWay); then there is
+  // never a Composite, and the band steps only start each band's stream.
+  std::unique_ptr<TCompositeStream> Stream;
+  double LoadingShare = 0.75;  // of the job's progress, what the band steps take
 };
+
+// A band of one unsigned component of 9 to 16 bits in the container FreeImage was asked to
+// read: what the direct decoding (whole or row by row) takes.
+bool DecodesDirectly(const TJp2Header& header, FREE_IMAGE_FORMAT fileType);
 
 // A band of one unsigned component of 9 to 16 bits in a JP2 file is decoded straight into its
 // word of the Composite, tile by tile on every core; every other band goes through FreeImage
@@ -32,7 +43,10 @@ struct TCompositeState {
 // A merged band whose size differs from the Composite's is refused with "Size of <band> differs
 // from red", known from the file's header before any decoding where the header can be read,
 // and the job fails: no composite is ever part one band, part another.
-// Progress: band k (red 0, green 1, blue 2) moves the host's progress from k/4 to (k+1)/4.
+// With job.Stream, the step opens the band and decodes its share of the first row of tiles
+// only ("Error loading <band>" when that fails); the rest comes while saving.
+// Progress: band k (red 0, green 1, blue 2) moves the host's progress over the k-th third of
+// job.LoadingShare.
 void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFileName,
                  FREE_IMAGE_FORMAT fileType, TBand band);
 

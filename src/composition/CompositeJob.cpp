@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "BandMerge.h"
+#include "CompositeWay.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
 #include "OutputMetadata.h"
@@ -10,7 +11,6 @@
 
 namespace {
 constexpr double kSecondsPerDay = 86400.0;
-constexpr double kLoadingShare = 0.75;  // of the job's progress; saving takes the rest
 
 // The cursor comes back however the job ends.
 class TBusyCursor {
@@ -69,36 +69,40 @@ void TakeSpellingOnDisk(TBandNames& names, const std::wstring& outputFolder) {
 // Loads and merges red, green and blue, one after the other; the seconds it took.
 double LoadBands(TCompositeState& job, JobHost& host, const TBandNames& names, FREE_IMAGE_FORMAT fileType) {
   const double start = NowUTC();
+  const double share = job.LoadingShare;
   host.SetProgress(0.0);
   ProcessBand(job, host, names.Red, fileType, TBand::Red);
-  host.SetProgress(kLoadingShare / 3);
+  host.SetProgress(share / 3);
   ProcessBand(job, host, names.Green, fileType, TBand::Green);
-  host.SetProgress(kLoadingShare * 2 / 3);
+  host.SetProgress(share * 2 / 3);
   ProcessBand(job, host, names.Blue, fileType, TBand::Blue);
-  host.SetProgress(kLoadingShare);
+  host.SetProgress(share);
   return (NowUTC() - start) * kSecondsPerDay;
 }
 
 // Saving fills the rest of the job's progress, short of 1 until the output is in place; the
-// window stays alive between strips.
-TWorkCallbacks SavingCallbacks(JobHost& host) {
+// window stays alive between strips (and, streaming, between rows of tiles).
+TWorkCallbacks SavingCallbacks(JobHost& host, double loadingShare) {
   TWorkCallbacks callbacks;
   callbacks.KeepAlive = [] { KeepAlive(); };
-  callbacks.Progress = [&host](uint64_t done, uint64_t total) {
-    host.SetProgress(kLoadingShare + (1 - kLoadingShare) * static_cast<double>(done) / static_cast<double>(total + 1));
+  callbacks.Progress = [&host, loadingShare](uint64_t done, uint64_t total) {
+    host.SetProgress(loadingShare + (1 - loadingShare) * static_cast<double>(done) / static_cast<double>(total + 1));
   };
   return callbacks;
 }
 
 // Saves the composite as format when that is the host's choice, with the beep and the text
-// that follow; sets saved (and errorName on failure) only then. The seconds it took.
+// that follow; sets saved (and errorName on failure) only then. The seconds it took. When a
+// streamed band fails part way, failedBand names it and nothing else follows here.
 double SaveIfChosen(TCompositeState& job, JobHost& host, const TBandNames& names, TSaveFormat format,
-                    const TWorkCallbacks& callbacks, bool& saved, std::wstring& errorName) {
+                    const TWorkCallbacks& callbacks, bool& saved, std::wstring& errorName, std::wstring& failedBand) {
   const std::wstring name = OutputName(names, format);
   const double start = NowUTC();
   double end = start;
-  if (SaveFormatOf(host.GetSaveFormat()) == format) {
-    saved = SaveComposite(job.Composite.get(), format, name, job.Metadata, callbacks);
+  if (failedBand.empty() && SaveFormatOf(host.GetSaveFormat()) == format) {
+    const TSaveOutcome outcome = SaveJobComposite(job, format, name, callbacks, failedBand);
+    if (outcome == TSaveOutcome::BandFailed) return 0;
+    saved = outcome == TSaveOutcome::Saved;
     end = NowUTC();
     if (host.GetBeepWhenDone()) host.Beep();
     if (!saved) errorName = name;
@@ -124,7 +128,8 @@ void ReportSaving(JobHost& host, bool saved, const std::wstring& errorName, doub
   host.RepaintNow();
 }
 
-TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstring& outputFolder) {
+TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstring& outputFolder,
+                   const TJobOptions& options) {
   if (!IsExistingFile(fileName)) return TJobOutcome::NoSuchFile;
   TBusyCursor busy(host);
   TProgressClear progress(host);
@@ -143,6 +148,8 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     return TJobOutcome::NoSaveFormat;
   }
   TakeSpellingOnDisk(names, outputFolder);
+  job.Reduce = options.Reduce;
+  host.NoteWay(ChooseWay(job, names, fileType));
 
   const double loadSeconds = LoadBands(job, host, names, fileType);
   host.SetStatusText(jobtext::kSaving);
@@ -152,16 +159,28 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     return TJobOutcome::Failed;
   }
   // The attribution, and where the bands lie on the ground when all three agree about it.
-  job.Metadata = CompositeMetadata(CompositeGrid(names));
+  // A reduced picture covers the same ground with larger pixels.
+  std::optional<TGridGeoreference> grid = CompositeGrid(names);
+  if (grid && job.Reduce > 0) grid = ReducedGrid(*grid, job.Reduce);
+  job.Metadata = CompositeMetadata(grid);
 
-  const TWorkCallbacks callbacks = SavingCallbacks(host);
+  const TWorkCallbacks callbacks = SavingCallbacks(host, job.LoadingShare);
   bool saved = false;
-  std::wstring errorName;
-  const double pngSeconds = SaveIfChosen(job, host, names, TSaveFormat::Png, callbacks, saved, errorName);
-  const double tiffSeconds = SaveIfChosen(job, host, names, TSaveFormat::Tiff, callbacks, saved, errorName);
-  if (saved) host.SetProgress(1.0);
-  // The output is complete on disk; the Composite has served.
+  std::wstring errorName, failedBand;
+  const double pngSeconds = SaveIfChosen(job, host, names, TSaveFormat::Png, callbacks, saved, errorName, failedBand);
+  const double tiffSeconds = SaveIfChosen(job, host, names, TSaveFormat::Tiff, callbacks, saved, errorName, failedBand);
+  // The output is complete on disk; the Composite (or the stream's buffers and decoders) has
+  // served.
   job.Composite.reset();
+  job.Stream.reset();
+  if (!failedBand.empty()) {
+    // Streaming: a band that fails part way is reported as a band that does not load, and the
+    // job fails as it does then, with nothing written.
+    host.ShowModalMessage(L"Error loading " + failedBand);
+    Announce(host, jobtext::kFailed + FileNamePart(fileName), false);
+    return TJobOutcome::Failed;
+  }
+  if (saved) host.SetProgress(1.0);
   ReportSaving(host, saved, errorName, loadSeconds, pngSeconds, tiffSeconds);
   return saved ? TJobOutcome::Saved : TJobOutcome::SaveFailed;
 }
@@ -169,11 +188,11 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
 
 void ProcessFile(JobHost& host, const std::wstring& fileName) { RunCompositeJob(host, fileName); }
 
-TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName,
-                            const std::wstring& outputFolder) noexcept {
+TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName, const std::wstring& outputFolder,
+                            const TJobOptions& options) noexcept {
   try {
     const std::wstring name = fileName;  // the job works on its own copy
-    return RunJob(host, name, outputFolder);
+    return RunJob(host, name, outputFolder, options);
   } catch (...) {
     // The library or the host failed in some way other than a missing image; by now the
     // cursor is back and the Composite released. Tell the user rather than stay silent.

@@ -21,10 +21,15 @@ enum class TJobOutcome {
   SaveFailed,    // "Error saving file: ..."
   Saved,         // "Production of 48-bit ...  complete!"
 };
+// How a job makes its picture, beyond what the host is asked.
+struct TJobOptions {
+  unsigned Reduce = 0;  // decode (and write) at 1/2^Reduce of the full resolution
+};
+
 // outputFolder (ending in its delimiter) takes the composite elsewhere than the red band's
 // folder, e.g. beside the zip its bands were unpacked from.
-TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName,
-                            const std::wstring& outputFolder = {}) noexcept;
+TJobOutcome RunCompositeJob(JobHost& host, const std::wstring& fileName, const std::wstring& outputFolder = {},
+                            const TJobOptions& options = {}) noexcept;
 
 // The band files of a composite, derived from the file-name part of any one of them: L1C
 // names hold "B02.jp2" ... "B08.jp2", L2A names end in "B02_10m.jp2" ... "B8A_60m.jp2".

@@ -3,10 +3,10 @@
 #include <system_error>
 
 #include "CompositionPlatform.h"
-#include "PngWriter.h"
+#include "CompositeSink.h"
+#include "RowSinkFeed.h"
 #include "TempFile.h"
 #include "TextCodec.h"
-#include "TiffWriter.h"
 
 namespace {
 compositionTesting::ConvertHook gConvert = nullptr;
@@ -58,8 +58,9 @@ bool SaveComposite(FIBITMAP* composite, TSaveFormat saveFormat, const std::wstri
   const std::filesystem::path target = compositionPlatform::FsPath(path);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return false;
-  const bool written = saveFormat == TSaveFormat::Png ? WritePng48(*file, rows, metadata, callbacks, workers)
-                                       : WriteTiff48(*file, rows, metadata, callbacks, workers);
+  std::unique_ptr<TRowSink> sink = OpenCompositeSink(saveFormat, *file, rows.Width, rows.Height, metadata, workers);
+  const bool written = sink && PutWholePicture(*sink, rows, callbacks);
+  sink.reset();  // done with the file before it is closed
   // Not written in full: the temporary file goes with the object, the target stays as it was.
   return written && file->CommitTo(target);
 }

@@ -20,4 +20,7 @@ class JobHost {
   // The job's progress over loading and saving, from 0.0 to 1.0; a negative value clears it.
   // Hosts without a progress display ignore it.
   virtual void SetProgress(double fraction) { (void)fraction; }
+  // Which way the job's samples take and why, one line; for hosts that show timings (the
+  // console tool's --times). Others ignore it.
+  virtual void NoteWay(const std::wstring& text) { (void)text; }
 };

@@ -17,31 +17,9 @@
 
 #include "Jp2Codec.h"
 #include "Jp2FileStream.h"
+#include "Jp2Tiles.h"
 
 namespace {
-uint64_t CeilDivPow2(uint64_t value, unsigned power) { return (value + (uint64_t{1} << power) - 1) >> power; }
-
-// Where each tile lies at the decoded resolution.
-struct TTileGrid {
-  uint64_t X0, Y0, X1, Y1;      // the image on the reference grid
-  uint64_t TileX0, TileY0;      // the tiling's origin
-  uint64_t TileWidth, TileHeight;
-  uint32_t Across, Down;
-  unsigned Reduce;
-
-  struct TPlace {
-    uint32_t Column, Row, Width, Height;
-  };
-  TPlace Place(uint32_t tile) const {
-    const uint64_t i = tile % Across, j = tile / Across;
-    const uint64_t tx0 = std::max(TileX0 + i * TileWidth, X0), tx1 = std::min(TileX0 + (i + 1) * TileWidth, X1);
-    const uint64_t ty0 = std::max(TileY0 + j * TileHeight, Y0), ty1 = std::min(TileY0 + (j + 1) * TileHeight, Y1);
-    const uint64_t left = CeilDivPow2(tx0, Reduce), top = CeilDivPow2(ty0, Reduce);
-    return {static_cast<uint32_t>(left - CeilDivPow2(X0, Reduce)), static_cast<uint32_t>(top - CeilDivPow2(Y0, Reduce)),
-            static_cast<uint32_t>(CeilDivPow2(tx1, Reduce) - left), static_cast<uint32_t>(CeilDivPow2(ty1, Reduce) - top)};
-  }
-};
-
 // What the workers share with the thread that waits for them.
 struct TShared {
   std::atomic<uint32_t> Next{0};
@@ -58,30 +36,6 @@ struct TShared {
     Stop = true;
   }
 };
-
-// Copies a decoded tile's samples to their place; false when the tile is not what the header said.
-bool PlaceTile(const opj_image_t& image, const TTileGrid::TPlace& place, const TSampleTarget& target,
-               uint32_t precision) {
-  const opj_image_comp_t& component = image.comps[0];
-  if (image.numcomps != 1 || component.prec != precision || component.sgnd || component.w != place.Width ||
-      component.h != place.Height || uint64_t{place.Column} + place.Width > target.Width ||
-      uint64_t{place.Row} + place.Height > target.Height)
-    return false;
-  const size_t step = target.PixelStep;
-  for (uint32_t y = 0; y < place.Height; ++y) {
-    uint16_t* row = target.Row(place.Row + y);
-    if (!row) return false;
-    uint16_t* out = row + size_t{place.Column} * step;
-    const OPJ_INT32* in = component.data + size_t{y} * place.Width;
-    // The library keeps every sample within the component's precision, at most 16 bits here.
-    if (step == 1) {
-      for (uint32_t x = 0; x < place.Width; ++x) out[x] = static_cast<uint16_t>(in[x]);
-    } else {
-      for (uint32_t x = 0; x < place.Width; ++x) out[x * step] = static_cast<uint16_t>(in[x]);
-    }
-  }
-  return true;
-}
 
 struct TJob {
   std::filesystem::path Path;
@@ -231,16 +185,12 @@ bool DecodeJp2Band(const std::filesystem::path& path, const TSampleTarget& targe
   }
   {
     const opj_image_t& image = *firstCodec.Image();
-    opj_codestream_info_v2_t* info = opj_get_cstr_info(firstCodec.Codec());
-    if (!info) {
+    if (!TTileGrid::FromCodec(firstCodec.Codec(), image, options.Reduce, job.Grid)) {
       error = "out of memory";
       return false;
     }
-    job.Grid = {image.x0, image.y0, image.x1, image.y1, info->tx0, info->ty0, info->tdx, info->tdy, info->tw, info->th,
-                options.Reduce};
-    const bool matches = uint64_t{info->tw} * info->th == job.Tiles && image.x1 - image.x0 == header.Width &&
-                         image.y1 - image.y0 == header.Height;
-    opj_destroy_cstr_info(&info);
+    const bool matches = uint64_t{job.Grid.Across} * job.Grid.Down == job.Tiles &&
+                         image.x1 - image.x0 == header.Width && image.y1 - image.y0 == header.Height;
     if (!matches) {
       error = "the library reads another tiling";
       return false;

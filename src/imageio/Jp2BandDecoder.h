@@ -25,6 +25,7 @@ struct TJp2Header {
   bool Subsampled = false;  // some component is sampled more sparsely than the grid
   bool Palette = false;     // a JP2 palette, component mapping or channel definition box
   uint32_t TileWidth = 0, TileHeight = 0, TilesAcross = 0, TilesDown = 0;
+  uint32_t TileX0 = 0, TileY0 = 0;  // where the tiling starts on the grid
   uint32_t Resolutions = 0;  // of the main header's coding style; reductions go up to one less
   // Where the codestream lies in the file. BrokenBoxes: a box before it claims more than the
   // file holds (a damaged metadata box); the codestream box was found behind it and is read on

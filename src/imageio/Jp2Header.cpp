@@ -152,6 +152,8 @@ bool ReadSiz(TJp2File& file, uint64_t start, uint64_t end, TJp2Header& header, u
   header.Precision = (components[0] & 0x7F) + 1u;
   header.TileWidth = xtsiz;
   header.TileHeight = ytsiz;
+  header.TileX0 = xtosiz;
+  header.TileY0 = ytosiz;
   header.TilesAcross = static_cast<uint32_t>(CeilDiv(uint64_t{xsiz} - xtosiz, xtsiz));
   header.TilesDown = static_cast<uint32_t>(CeilDiv(uint64_t{ysiz} - ytosiz, ytsiz));
   for (uint32_t c = 0; c < count; ++c) {

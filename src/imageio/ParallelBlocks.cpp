@@ -1,21 +1,8 @@
 #include "ParallelBlocks.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-namespace {
-using TClock = std::chrono::steady_clock;
-constexpr auto kCallbackInterval = std::chrono::milliseconds(50);
-
-struct TBlock {
-  std::vector<uint8_t> Bytes;
-  bool Ready = false;
-  bool Ok = false;
-};
-}  // namespace
+#include <algorithm>
+#include <cstring>
+#include <new>
 
 unsigned WorkerCount(unsigned requested) {
   if (requested > 0) return requested;
@@ -23,92 +10,134 @@ unsigned WorkerCount(unsigned requested) {
   return cores > 0 ? cores : 1;
 }
 
-bool EncodeBlocksInOrder(size_t count, unsigned workers,
-                         const std::function<bool(size_t, std::vector<uint8_t>&)>& encode,
-                         const std::function<bool(size_t, std::vector<uint8_t>&)>& consume,
-                         const TWorkCallbacks& callbacks) {
-  workers = WorkerCount(workers);
-  if (workers > count) workers = count > 0 ? static_cast<unsigned>(count) : 1;
-  const size_t inFlight = 2 * static_cast<size_t>(workers);
-
-  std::mutex lock;
-  std::condition_variable blockDone, slotFree;
-  // Block i lives in ring[i % inFlight] from its claim until it is consumed.
-  std::vector<TBlock> ring(inFlight);
-  size_t consumed = 0, claimed = 0;
-  bool stop = false;
-
-  const auto work = [&] {
-    std::unique_lock<std::mutex> guard(lock);
-    for (;;) {
-      slotFree.wait(guard, [&] { return stop || claimed >= count || claimed < consumed + inFlight; });
-      if (stop || claimed >= count) return;
-      const size_t index = claimed++;
-      guard.unlock();
-      std::vector<uint8_t> bytes;
-      bool ok = false;
-      try {
-        ok = encode(index, bytes);
-      } catch (...) {
-        ok = false;  // out of memory in a worker fails the save, not the process
-      }
-      guard.lock();
-      TBlock& block = ring[index % inFlight];
-      block.Bytes = std::move(bytes);
-      block.Ok = ok;
-      block.Ready = true;
-      blockDone.notify_all();
-    }
-  };
-
-  std::vector<std::thread> threads;
-  bool started = true;
+TRowBlocks::TRowBlocks(uint32_t width, uint32_t height, uint32_t rowsPerBlock, unsigned workers, TEncode encode,
+                       TConsume consume)
+    : FWidth(width),
+      FHeight(height),
+      FRowsPerBlock(std::max(1u, rowsPerBlock)),
+      FBlocks(height == 0 ? 0 : (size_t{height} + FRowsPerBlock - 1) / FRowsPerBlock),
+      FEncode(std::move(encode)),
+      FConsume(std::move(consume)) {
+  workers = static_cast<unsigned>(std::min<size_t>(WorkerCount(workers), std::max<size_t>(FBlocks, 1)));
+  FInFlight = 2 * static_cast<size_t>(workers);
+  FRing.resize(FInFlight);
   try {
-    for (unsigned i = 0; i < workers; ++i) threads.emplace_back(work);
+    for (unsigned i = 0; i < workers; ++i) FThreads.emplace_back(&TRowBlocks::Work, this);
   } catch (...) {
-    started = !threads.empty();  // fewer threads than asked still finish the work
+    // Fewer threads than asked still finish the work; none at all fails the picture.
+    if (FThreads.empty()) FFailed = true;
   }
+}
 
-  bool ok = started;
-  auto lastCallback = TClock::now();
-  const auto callBack = [&](bool always) {
-    if (!always && TClock::now() - lastCallback < kCallbackInterval) return;
-    lastCallback = TClock::now();
-    if (callbacks.KeepAlive) callbacks.KeepAlive();
-  };
-  try {
-    for (size_t index = 0; ok && index < count; ++index) {
-      std::vector<uint8_t> bytes;
-      bool encoded;
-      {
-        std::unique_lock<std::mutex> guard(lock);
-        TBlock& block = ring[index % inFlight];
-        while (!block.Ready) {
-          if (blockDone.wait_for(guard, kCallbackInterval) == std::cv_status::timeout) {
-            guard.unlock();
-            callBack(true);
-            guard.lock();
-          }
-        }
-        bytes = std::move(block.Bytes);
-        encoded = block.Ok;
-        block = TBlock();
-        ++consumed;
-        slotFree.notify_all();
-      }
-      ok = encoded && consume(index, bytes);
-      if (callbacks.Progress) callbacks.Progress(index + 1, count);
-      callBack(false);
-    }
-  } catch (...) {
-    ok = false;  // a writer or a callback that throws stops the workers before it goes on
-  }
-
+TRowBlocks::~TRowBlocks() {
   {
-    std::lock_guard<std::mutex> guard(lock);
-    stop = true;
-    slotFree.notify_all();
+    std::lock_guard<std::mutex> hold(FLock);
+    FStop = true;
   }
-  for (auto& thread : threads) thread.join();
-  return ok;
+  FWorkReady.notify_all();
+  for (auto& thread : FThreads) thread.join();
+}
+
+uint32_t TRowBlocks::RowsOfBlock(size_t index) const {
+  const uint64_t first = uint64_t{FRowsPerBlock} * index;
+  return static_cast<uint32_t>(std::min<uint64_t>(FRowsPerBlock, FHeight - first));
+}
+
+void TRowBlocks::Work() {
+  std::unique_lock<std::mutex> hold(FLock);
+  for (;;) {
+    FWorkReady.wait(hold, [&] { return FStop || !FQueue.empty(); });
+    if (FStop) return;
+    TTask task = std::move(FQueue.front());
+    FQueue.erase(FQueue.begin());
+    hold.unlock();
+    std::vector<uint8_t> bytes;
+    bool ok = false;
+    try {
+      TRowView rows;
+      rows.Top = reinterpret_cast<const uint8_t*>(task.Samples.data());
+      rows.Stride = static_cast<ptrdiff_t>(FWidth) * 6;
+      rows.Width = FWidth;
+      rows.Height = task.Rows;
+      ok = FEncode(task.Index, rows, bytes);
+    } catch (...) {
+      ok = false;  // out of memory in a worker fails the picture, not the process
+    }
+    task.Samples = std::vector<uint16_t>();
+    hold.lock();
+    TSlot& slot = FRing[task.Index % FInFlight];
+    slot.Bytes = std::move(bytes);
+    slot.Ok = ok;
+    slot.Ready = true;
+    FBlockDone.notify_all();
+  }
+}
+
+bool TRowBlocks::ConsumeReady(size_t keep) {
+  for (;;) {
+    std::vector<uint8_t> bytes;
+    bool ok;
+    {
+      std::unique_lock<std::mutex> hold(FLock);
+      if (FConsumed == FSubmitted) return true;
+      if (FSubmitted - FConsumed <= keep && !FRing[FConsumed % FInFlight].Ready) return true;
+      TSlot& slot = FRing[FConsumed % FInFlight];
+      FBlockDone.wait(hold, [&] { return slot.Ready; });
+      bytes = std::move(slot.Bytes);
+      ok = slot.Ok;
+      slot = TSlot();
+    }
+    if (!ok) return false;
+    try {
+      if (!FConsume(FConsumed, bytes)) return false;
+    } catch (...) {
+      return false;  // a writer that throws fails the picture
+    }
+    std::lock_guard<std::mutex> hold(FLock);
+    ++FConsumed;
+  }
+}
+
+bool TRowBlocks::Submit() {
+  // A slot must be free: the oldest block in flight is written first when all are taken.
+  if (!ConsumeReady(FInFlight - 1)) return false;
+  {
+    std::lock_guard<std::mutex> hold(FLock);
+    FQueue.push_back(TTask{FSubmitted, std::move(FFilling), FFilled});
+    ++FSubmitted;
+  }
+  FWorkReady.notify_one();
+  FFilling = std::vector<uint16_t>();
+  FFilled = 0;
+  return true;
+}
+
+bool TRowBlocks::Put(const TRowView& rows) {
+  if (FFailed) return false;
+  try {
+    if (rows.Width != FWidth || uint64_t{FRowsPut} + rows.Height > FHeight || (rows.Height > 0 && !rows.Top))
+      return FFailed = true, false;
+    const size_t rowSamples = size_t{FWidth} * 3;
+    for (uint32_t y = 0; y < rows.Height; ++y) {
+      if (FFilled == 0) FFilling.resize(rowSamples * RowsOfBlock(FSubmitted));
+      std::memcpy(FFilling.data() + rowSamples * FFilled, rows.Row(y), rowSamples * 2);
+      ++FRowsPut;
+      if (++FFilled == RowsOfBlock(FSubmitted) && !Submit()) return FFailed = true, false;
+    }
+    // Whatever is finished by now goes out, so that the file grows while the rows come.
+    if (!ConsumeReady(FInFlight)) return FFailed = true, false;
+    return true;
+  } catch (...) {
+    return FFailed = true, false;  // out of memory for a block
+  }
+}
+
+bool TRowBlocks::Finish() {
+  if (FFailed || FRowsPut != FHeight || FFilled != 0) return false;
+  try {
+    if (!ConsumeReady(0)) return FFailed = true, false;
+  } catch (...) {
+    return FFailed = true, false;
+  }
+  return FConsumed == FBlocks;
 }

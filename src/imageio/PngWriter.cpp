@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "ParallelBlocks.h"
+#include "RowSinkFeed.h"
 
 namespace {
 // About 2 MiB of samples per run of rows; each run starts with an empty dictionary, which
@@ -61,17 +63,18 @@ void FilterRow(const uint8_t* row, size_t size, uint8_t* out) {
 // One run of rows: filtered, then raw deflate ending on a byte boundary (a full flush), or with
 // the final block for the last run. The first run carries the zlib header. The run's Adler-32
 // goes in the last four bytes of out, for the caller to combine and strip.
-bool EncodeBlock(const TRowView& rows, uint32_t first, uint32_t count, bool last, std::vector<uint8_t>& out) {
+bool EncodeBlock(const TRowView& rows, bool first, bool last, std::vector<uint8_t>& out) {
   const size_t samples = static_cast<size_t>(rows.Width) * 3, size = samples * 2;
+  const uint32_t count = rows.Height;
   std::vector<uint8_t> row(size), filtered((size + 1) * count);
   for (uint32_t r = 0; r < count; ++r) {
-    RowBytes(rows.Row(first + r), samples, row.data());
+    RowBytes(rows.Row(r), samples, row.data());
     FilterRow(row.data(), size, filtered.data() + r * (size + 1));
   }
 
   z_stream stream{};
   if (deflateInit2(&stream, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  const size_t head = first == 0 ? 2 : 0;
+  const size_t head = first ? 2 : 0;
   out.resize(head + deflateBound(&stream, static_cast<uLong>(filtered.size())) + 16);
   if (head) {
     out[0] = 0x78;  // deflate, 32 KiB window
@@ -110,37 +113,72 @@ bool WriteHeader(TOutputFile& file, const TRowView& rows, const TImageMetadata& 
   body += text;
   return WriteChunk(file, ascii ? "tEXt" : "iTXt", reinterpret_cast<const uint8_t*>(body.data()), body.size());
 }
+
+// Runs of rows filtered and deflated on workers; the IDAT chunks go out in order on the thread
+// that puts the rows, the last one carrying the Adler-32 of the whole stream.
+class TPngSink final : public TRowSink {
+ public:
+  TPngSink(TOutputFile& file, uint32_t width, uint32_t height, uint32_t rowsPerBlock, unsigned workers)
+      : FFile(file), FRowBytes(size_t{width} * 6 + 1), FHeight(height), FRowsPerBlock(rowsPerBlock) {
+    const size_t blocks = (size_t{height} + rowsPerBlock - 1) / rowsPerBlock;
+    FBlocks = std::make_unique<TRowBlocks>(
+        width, height, rowsPerBlock, workers,
+        [blocks](size_t block, const TRowView& rows, std::vector<uint8_t>& out) {
+          return EncodeBlock(rows, block == 0, block + 1 == blocks, out);
+        },
+        [this, blocks](size_t block, std::vector<uint8_t>& bytes) {
+          if (bytes.size() < 4) return false;
+          const uint8_t* tail = bytes.data() + bytes.size() - 4;
+          const uLong blockAdler = (uLong(tail[0]) << 24) | (uLong(tail[1]) << 16) | (uLong(tail[2]) << 8) | tail[3];
+          const uint32_t first = static_cast<uint32_t>(block) * FRowsPerBlock;
+          const uint32_t count = std::min(FRowsPerBlock, FHeight - first);
+          FAdler = adler32_combine(FAdler, blockAdler, static_cast<z_off_t>(FRowBytes * count));
+          bytes.resize(bytes.size() - 4);
+          if (block + 1 == blocks) {
+            bytes.resize(bytes.size() + 4);
+            PutBig32(bytes.data() + bytes.size() - 4, static_cast<uint32_t>(FAdler));
+          }
+          return WriteChunk(FFile, "IDAT", bytes.data(), bytes.size());
+        });
+  }
+  bool Put(const TRowView& rows) override { return !FDone && FBlocks->Put(rows); }
+  bool Finish() override {
+    if (FDone) return false;
+    FDone = true;
+    return FBlocks->Finish() && WriteChunk(FFile, "IEND", nullptr, 0) && !FFile.Failed();
+  }
+
+ private:
+  TOutputFile& FFile;
+  const size_t FRowBytes;  // filtered: the filter byte and the samples
+  const uint32_t FHeight, FRowsPerBlock;
+  uLong FAdler = 1;
+  bool FDone = false;
+  std::unique_ptr<TRowBlocks> FBlocks;  // last: its workers stop before the rest goes
+};
 }  // namespace
+
+std::unique_ptr<TRowSink> OpenPngSink(TOutputFile& file, uint32_t width, uint32_t height,
+                                      const TImageMetadata& metadata, unsigned workers) {
+  if (width == 0 || height == 0) return nullptr;
+  // PNG limits both sizes to 2^31 - 1; a row must also fit zlib's 32-bit counters.
+  const size_t rowBytes = size_t{width} * 6 + 1;
+  if (width > 0x7fffffffu || height > 0x7fffffffu || rowBytes > (1u << 30)) return nullptr;
+  TRowView shape;
+  shape.Width = width;
+  shape.Height = height;
+  if (!WriteHeader(file, shape, metadata)) return nullptr;
+  const uint32_t rowsPerBlock = static_cast<uint32_t>(std::clamp<size_t>((kBlockBytes + rowBytes - 1) / rowBytes, 1, height));
+  try {
+    return std::make_unique<TPngSink>(file, width, height, rowsPerBlock, workers);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 bool WritePng48(TOutputFile& file, const TRowView& rows, const TImageMetadata& metadata,
                 const TWorkCallbacks& callbacks, unsigned workers) {
   if (rows.Width == 0 || rows.Height == 0 || !rows.Top) return false;
-  // PNG limits both sizes to 2^31 - 1; a row must also fit zlib's 32-bit counters.
-  if (rows.Width > 0x7fffffffu || rows.Height > 0x7fffffffu || rows.RowBytes() + 1 > (1u << 30)) return false;
-  if (!WriteHeader(file, rows, metadata)) return false;
-
-  const size_t rowBytes = rows.RowBytes() + 1;
-  const uint32_t rowsPerBlock = static_cast<uint32_t>(std::clamp<size_t>((kBlockBytes + rowBytes - 1) / rowBytes, 1, rows.Height));
-  const uint32_t blocks = (rows.Height + rowsPerBlock - 1) / rowsPerBlock;
-  uLong adler = 1;
-  const auto encode = [&](size_t block, std::vector<uint8_t>& out) {
-    const uint32_t first = static_cast<uint32_t>(block) * rowsPerBlock;
-    const uint32_t count = std::min(rowsPerBlock, rows.Height - first);
-    return EncodeBlock(rows, first, count, block + 1 == blocks, out);
-  };
-  const auto consume = [&](size_t block, std::vector<uint8_t>& bytes) {
-    const uint8_t* tail = bytes.data() + bytes.size() - 4;
-    const uLong blockAdler = (uLong(tail[0]) << 24) | (uLong(tail[1]) << 16) | (uLong(tail[2]) << 8) | tail[3];
-    const uint32_t first = static_cast<uint32_t>(block) * rowsPerBlock;
-    const uint32_t count = std::min(rowsPerBlock, rows.Height - first);
-    adler = adler32_combine(adler, blockAdler, static_cast<z_off_t>(rowBytes * count));
-    bytes.resize(bytes.size() - 4);
-    if (block + 1 == blocks) {
-      bytes.resize(bytes.size() + 4);
-      PutBig32(bytes.data() + bytes.size() - 4, static_cast<uint32_t>(adler));
-    }
-    return WriteChunk(file, "IDAT", bytes.data(), bytes.size());
-  };
-  if (!EncodeBlocksInOrder(blocks, workers, encode, consume, callbacks)) return false;
-  return WriteChunk(file, "IEND", nullptr, 0) && !file.Failed();
+  const std::unique_ptr<TRowSink> sink = OpenPngSink(file, rows.Width, rows.Height, metadata, workers);
+  return sink && PutWholePicture(*sink, rows, callbacks);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ParallelBlocks.h"
+#include "RowSinkFeed.h"
 
 namespace {
 // About 2 MiB of samples per strip: large enough to keep per-strip costs small, small enough
@@ -121,29 +122,66 @@ bool EncodeStrip(const TRowView& rows, uint32_t first, uint32_t count, std::vect
   out.resize(size);
   return true;
 }
+
+// Strips of rowsPerStrip rows, each deflated on a worker and written raw, in order, on the
+// thread that puts the rows; the directory goes at the end with the flush.
+class TTiffSink final : public TRowSink {
+ public:
+  TTiffSink(TOutputFile& file, std::unique_ptr<TIFFOpenOptions, TOptionsFreer> options,
+            std::unique_ptr<TIFF, TTiffCloser> tif, uint32_t width, uint32_t height, uint32_t rowsPerStrip,
+            unsigned workers)
+      : FFile(file), FOptions(std::move(options)), FTif(std::move(tif)) {
+    TIFF* t = FTif.get();
+    FStrips = std::make_unique<TRowBlocks>(
+        width, height, rowsPerStrip, workers,
+        [](size_t, const TRowView& rows, std::vector<uint8_t>& out) {
+          return EncodeStrip(rows, 0, rows.Height, out);
+        },
+        [this, t](size_t strip, std::vector<uint8_t>& bytes) {
+          const tmsize_t size = static_cast<tmsize_t>(bytes.size());
+          return TIFFWriteRawStrip(t, static_cast<uint32_t>(strip), bytes.data(), size) == size && !FFile.Failed();
+        });
+  }
+  bool Put(const TRowView& rows) override { return !FDone && FStrips->Put(rows); }
+  bool Finish() override {
+    if (FDone) return false;
+    FDone = true;
+    if (!FStrips->Finish()) return false;
+    // The directory goes out with the flush; the close that follows writes nothing more.
+    const bool flushed = TIFFFlush(FTif.get()) == 1;
+    FTif.reset();
+    return flushed && !FFile.Failed();
+  }
+
+ private:
+  TOutputFile& FFile;
+  std::unique_ptr<TIFFOpenOptions, TOptionsFreer> FOptions;
+  std::unique_ptr<TIFF, TTiffCloser> FTif;
+  bool FDone = false;
+  std::unique_ptr<TRowBlocks> FStrips;  // last: its workers stop before the handle goes
+};
 }  // namespace
 
-bool WriteTiff48(TOutputFile& file, const TRowView& rows, const TImageMetadata& metadata,
-                 const TWorkCallbacks& callbacks, unsigned workers) {
-  if (rows.Width == 0 || rows.Height == 0 || !rows.Top) return false;
-  const size_t rowBytes = rows.RowBytes();
+std::unique_ptr<TRowSink> OpenTiffSink(TOutputFile& file, uint32_t width, uint32_t height,
+                                       const TImageMetadata& metadata, unsigned workers) {
+  if (width == 0 || height == 0) return nullptr;
+  const size_t rowBytes = size_t{width} * 6;
   const uint32_t rowsPerStrip =
-      static_cast<uint32_t>(std::clamp<size_t>((kStripBytes + rowBytes - 1) / rowBytes, 1, rows.Height));
-  const uint32_t strips = (rows.Height + rowsPerStrip - 1) / rowsPerStrip;
+      static_cast<uint32_t>(std::clamp<size_t>((kStripBytes + rowBytes - 1) / rowBytes, 1, height));
   // Classic TIFF addresses 4 GiB; a larger picture (deflate may not shrink it) gets BigTIFF.
-  const bool big = static_cast<double>(rowBytes) * rows.Height > 3.9e9;
+  const bool big = static_cast<double>(rowBytes) * height > 3.9e9;
 
   std::unique_ptr<TIFFOpenOptions, TOptionsFreer> options(TIFFOpenOptionsAlloc());
-  if (!options) return false;
+  if (!options) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
   std::unique_ptr<TIFF, TTiffCloser> tif(TIFFClientOpenExt("output", big ? "w8" : "w", &file, ReadProc, WriteProc,
                                                            SeekProc, CloseProc, SizeProc, MapProc, UnmapProc,
                                                            options.get()));
-  if (!tif) return false;
+  if (!tif) return nullptr;
   TIFF* t = tif.get();
-  const bool fields = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, rows.Width) == 1 &&
-                      TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows.Height) == 1 &&
+  const bool fields = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width) == 1 &&
+                      TIFFSetField(t, TIFFTAG_IMAGELENGTH, height) == 1 &&
                       TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16) == 1 &&
                       TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3) == 1 &&
                       TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) == 1 &&
@@ -152,19 +190,18 @@ bool WriteTiff48(TOutputFile& file, const TRowView& rows, const TImageMetadata& 
                       TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
                       (!kPredictor || TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1) &&
                       TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1 && SetMetadata(t, metadata);
-  if (!fields) return false;
+  if (!fields) return nullptr;
+  try {
+    return std::make_unique<TTiffSink>(file, std::move(options), std::move(tif), width, height, rowsPerStrip,
+                                       workers);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
-  const auto encode = [&](size_t strip, std::vector<uint8_t>& out) {
-    const uint32_t first = static_cast<uint32_t>(strip) * rowsPerStrip;
-    return EncodeStrip(rows, first, std::min(rowsPerStrip, rows.Height - first), out);
-  };
-  const auto consume = [&](size_t strip, std::vector<uint8_t>& bytes) {
-    const tmsize_t size = static_cast<tmsize_t>(bytes.size());
-    return TIFFWriteRawStrip(t, static_cast<uint32_t>(strip), bytes.data(), size) == size && !file.Failed();
-  };
-  if (!EncodeBlocksInOrder(strips, workers, encode, consume, callbacks)) return false;
-  // The directory goes out with the flush; the close that follows writes nothing more.
-  const bool flushed = TIFFFlush(t) == 1;
-  tif.reset();
-  return flushed && !file.Failed();
+bool WriteTiff48(TOutputFile& file, const TRowView& rows, const TImageMetadata& metadata,
+                 const TWorkCallbacks& callbacks, unsigned workers) {
+  if (rows.Width == 0 || rows.Height == 0 || !rows.Top) return false;
+  const std::unique_ptr<TRowSink> sink = OpenTiffSink(file, rows.Width, rows.Height, metadata, workers);
+  return sink && PutWholePicture(*sink, rows, callbacks);
 }
