@@ -7,6 +7,7 @@
 #include "TempFile.h"
 
 namespace {
+bool gStreaming = true;
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 const wchar_t* const kBandNames[3] = {L"red", L"green", L"blue"};
 }  // namespace
@@ -25,6 +26,7 @@ std::wstring ChooseWay(TCompositeState& job, const TBandNames& names, FREE_IMAGE
   }
   std::string why;
   if (!CanStreamBands(headers, job.Reduce, why)) return L"whole bands: " + Widen(why);
+  if (!gStreaming) return L"whole bands: streaming is off";
   job.Stream = std::make_unique<TCompositeStream>(paths, job.Reduce);
   // The band steps decode the first row of tiles; the rest comes while saving.
   job.LoadingShare = 1.0 / std::max(1u, headers[0].TilesDown);
@@ -56,3 +58,7 @@ TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const st
     default: return TSaveOutcome::Failed;
   }
 }
+
+namespace compositionTesting {
+void SetStreaming(bool enabled) { gStreaming = enabled; }
+}  // namespace compositionTesting

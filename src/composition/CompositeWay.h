@@ -23,3 +23,8 @@ enum class TSaveOutcome {
 // failedBand names the band ("red", "green", "blue").
 TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const std::wstring& path,
                               const TWorkCallbacks& callbacks, std::wstring& failedBand);
+
+namespace compositionTesting {
+// False keeps every job on the whole-band way, as a reference for the streaming one.
+void SetStreaming(bool enabled);
+}  // namespace compositionTesting

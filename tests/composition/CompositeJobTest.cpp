@@ -12,6 +12,7 @@
 
 #include "BandMerge.h"
 #include "CompositeJob.h"
+#include "CompositeWay.h"
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
 #include "Jp2Encode.h"
@@ -74,6 +75,7 @@ class JobTest : public ::testing::Test {
   }
   void TearDown() override {
     compositionTesting::SetDirectDecoding(true);
+    compositionTesting::SetStreaming(true);
     compositionTesting::SetConvertHook(nullptr);
     compositionTesting::SetChannelHook(nullptr);
     qelUtilsTesting::SetKeepAliveHooks(nullptr, nullptr);
@@ -611,6 +613,129 @@ TEST_F(JobTest, AFifoNamedLikeABandIsNoFileAndNeverOpened) {
   EXPECT_TRUE(Written().empty());
 }
 #endif
+
+// --- Bands that stream row of tiles by row of tiles --------------------------------------
+
+// Band files with the generated sample values in tiles of tile x tile pixels.
+void WriteTiledBand(const fs::path& path, int bandCode, uint32_t width, uint32_t height, uint32_t tile) {
+  jp2encode::TLayout layout;
+  layout.Width = width;
+  layout.Height = height;
+  layout.TileWidth = layout.TileHeight = tile;
+  ASSERT_TRUE(jp2encode::Write(path, layout, [bandCode](uint32_t, uint32_t x, uint32_t y) {
+    return static_cast<int32_t>(sample::Value(bandCode, x, y));
+  }));
+}
+
+// Remembers which way each job took.
+class NotingHost : public RecordingHost {
+ public:
+  std::vector<std::wstring> Ways;
+  void NoteWay(const std::wstring& text) override { Ways.push_back(text); }
+};
+
+TEST_F(JobTest, TiledBandsStreamWithTheSameStatusesAndSamples) {
+  // 300 x 200 in tiles of 64: the last row and column of tiles are short.
+  for (const int code : {2, 3, 4}) WriteTiledBand(Band(("B0" + std::to_string(code)).c_str()), code, 300, 200, 64);
+  for (const int format : {1, 0}) {
+    SCOPED_TRACE(format);
+    NotingHost host;
+    host.SaveFormat = format;
+    host.BeepWhenDone = true;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Saved);
+    ASSERT_EQ(host.Ways.size(), 1u);
+    EXPECT_EQ(host.Ways[0], L"streaming: 4 rows of 5 tiles of 64 x 64");
+    const std::wstring complete = format ? L"Production of 48-bit TIF  complete!" : L"Production of 48-bit PNG  complete!";
+    Calls end = {L"status: Saving...this will take some time!", L"repaint", L"beep", L"status: " + complete};
+    if (format == 0) end.push_back(L"repaint");
+    end.insert(end.end(), {L"repaint", L"beep", L"box: " + complete, L"status: Finished", L"hint", L"repaint", L"restore"});
+    EXPECT_EQ(host.Visible(), Join({{L"busy"}, kAnnounceAll, end}));
+    ExpectProgress(host.Progress, true);
+    ExpectComposite(Output(format ? "tif" : "png"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  }
+}
+
+TEST_F(JobTest, BandsWhoseTilesDoNotLineUpTakeTheWholeBandWay) {
+  WriteTiledBand(Band("B04"), 4, 300, 200, 64);
+  WriteTiledBand(Band("B03"), 3, 300, 200, 128);
+  WriteTiledBand(Band("B02"), 2, 300, 200, 64);
+  NotingHost host;
+  EXPECT_EQ(RunCompositeJob(host, Wide(Band("B03"))), TJobOutcome::Saved);
+  EXPECT_EQ(host.Ways, std::vector<std::wstring>{L"whole bands: the bands' tiles do not line up"});
+  ExpectComposite(Output("tif"), {4, 300, 200}, {3, 300, 200}, {2, 300, 200});
+  // One tile each: the whole-band way too.
+  CopyBands("tile", {"B02", "B03", "B04"});
+  NotingHost single;
+  EXPECT_EQ(RunCompositeJob(single, Wide(Band("B03"))), TJobOutcome::Saved);
+  EXPECT_EQ(single.Ways, std::vector<std::wstring>{L"whole bands: the code streams have one tile"});
+}
+
+TEST_F(JobTest, AStreamedBandCutShortFailsWithItsLoadingErrorAndWritesNothing) {
+  for (const int code : {2, 3, 4}) WriteTiledBand(Band(("B0" + std::to_string(code)).c_str()), code, 300, 260, 64);
+  // Green keeps its first row of tiles and loses the rest.
+  const auto size = fs::file_size(Band("B03"));
+  fs::resize_file(Band("B03"), size * 6 / 10);
+  for (const int format : {1, 0}) {
+    RecordingHost host;
+    host.SaveFormat = format;
+    host.BeepWhenDone = true;
+    EXPECT_EQ(RunCompositeJob(host, Wide(Band("B04"))), TJobOutcome::Failed);
+    // The band's box comes once the stream reaches the damage, after "Saving...".
+    EXPECT_EQ(host.Calls, Join({{L"busy"}, kAnnounceAll,
+                                {L"status: Saving...this will take some time!", L"repaint", L"box: Error loading green",
+                                 L"status: Failed to process file: " + DroppedName("B04"), L"beep",
+                                 L"box: Failed to process file: " + DroppedName("B04"), L"restore"}}));
+    ExpectProgress(host.Progress, false);
+    EXPECT_TRUE(Written().empty());
+  }
+  // Cut within the first row of tiles: the band fails while it is announced, as ever.
+  fs::resize_file(Band("B03"), 400);
+  RecordingHost early;
+  EXPECT_EQ(RunCompositeJob(early, Wide(Band("B04"))), TJobOutcome::Failed);
+  EXPECT_EQ(early.Calls, Join({{L"busy", L"status: Processing red", L"repaint", L"status: Processing green", L"repaint",
+                                L"box: Error loading green", L"status: Processing blue", L"repaint"},
+                               FailureEnd(DroppedName("B04"))}));
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(JobTest, AReducedCompositeStreamsTheSamplesOfTheWholeBandWay) {
+  // The same tiled bands, streamed and decoded whole, at half and quarter size.
+  const fs::path whole = FDir / "whole";
+  fs::create_directories(whole);
+  for (const int code : {2, 3, 4}) {
+    const std::string name = kStem + "B0" + std::to_string(code) + ".jp2";
+    WriteTiledBand(FDir / name, code, 301, 203, 64);
+    fs::copy_file(FDir / name, whole / name);
+  }
+  for (const unsigned reduce : {1u, 2u}) {
+    SCOPED_TRACE(reduce);
+    NotingHost streamed, reference;
+    TJobOptions options;
+    options.Reduce = reduce;
+    ASSERT_EQ(RunCompositeJob(streamed, Wide(Band("B03")), {}, options), TJobOutcome::Saved);
+    compositionTesting::SetStreaming(false);
+    ASSERT_EQ(RunCompositeJob(reference, Wide(whole / (kStem + "B03.jp2")), {}, options), TJobOutcome::Saved);
+    compositionTesting::SetStreaming(true);
+    ASSERT_EQ(streamed.Ways.size(), 1u);
+    EXPECT_EQ(streamed.Ways[0].rfind(L"streaming:", 0), 0u);
+    EXPECT_EQ(reference.Ways, std::vector<std::wstring>{L"whole bands: streaming is off"});
+    EXPECT_EQ(streamed.Visible(), reference.Visible());
+    TBitmap a = Load(Output("tif")), b = Load(whole / (kStem + "48.tif"));
+    ASSERT_TRUE(a && b);
+    const unsigned width = (301 + (1u << reduce) - 1) >> reduce, height = (203 + (1u << reduce) - 1) >> reduce;
+    ASSERT_EQ(FreeImage_GetWidth(a.get()), width);
+    ASSERT_EQ(FreeImage_GetHeight(a.get()), height);
+    ASSERT_EQ(FreeImage_GetWidth(b.get()), width);
+    ASSERT_EQ(FreeImage_GetHeight(b.get()), height);
+    size_t wrong = 0;
+    for (unsigned y = 0; y < height; ++y) {
+      const auto* p = reinterpret_cast<const FIRGB16*>(FreeImage_GetScanLine(a.get(), static_cast<int>(y)));
+      const auto* q = reinterpret_cast<const FIRGB16*>(FreeImage_GetScanLine(b.get(), static_cast<int>(y)));
+      for (unsigned x = 0; x < width; ++x) wrong += p[x].red != q[x].red || p[x].green != q[x].green || p[x].blue != q[x].blue;
+    }
+    EXPECT_EQ(wrong, 0u);
+  }
+}
 
 // --- Real ESA band files ---------------------------------------------------------------------
 

@@ -213,6 +213,74 @@ TEST(ImageWriters, TheSameBytesWhateverTheNumberOfWorkers) {
   fs::remove_all(folder);
 }
 
+namespace {
+// Puts the picture into a fresh sink in runs of the given heights (repeated), then finishes;
+// the file's bytes, or "" when any call failed.
+std::string PutInRuns(TFormat format, const TRowView& rows, const fs::path& path, std::vector<uint32_t> runs,
+                      unsigned workers) {
+  auto file = TTempFile::CreateBeside(path);
+  if (!file) return {};
+  std::unique_ptr<TRowSink> sink = format == TFormat::Tiff ? OpenTiffSink(*file, rows.Width, rows.Height, {}, workers)
+                                                           : OpenPngSink(*file, rows.Width, rows.Height, {}, workers);
+  if (!sink) return {};
+  for (uint32_t y = 0, k = 0; y < rows.Height; ++k) {
+    TRowView part = rows;
+    part.Top = rows.Top + static_cast<ptrdiff_t>(y) * rows.Stride;
+    part.Height = std::min(runs[k % runs.size()], rows.Height - y);
+    if (!sink->Put(part)) return {};
+    y += part.Height;
+  }
+  if (!sink->Finish()) return {};
+  sink.reset();
+  return file->CommitTo(path) ? ReadAll(path) : std::string();
+}
+}  // namespace
+
+TEST(ImageWriters, RowsPutInRunsOfAnyHeightGiveTheSameBytes) {
+  const fs::path folder = FreshFolder("runs");
+  const TPicture picture(1000, 1111);
+  const THeldPicture held = Hold(picture, true);
+  for (const TFormat format : {TFormat::Tiff, TFormat::Png}) {
+    SCOPED_TRACE(Extension(format));
+    const fs::path whole = folder / (std::string("whole.") + Extension(format));
+    ASSERT_TRUE(Save(format, held.View, whole));
+    const std::string expected = ReadAll(whole);
+    const std::vector<std::vector<uint32_t>> runs = {{1}, {7, 1, 350}, {1024}, {1111}};
+    for (size_t k = 0; k < runs.size(); ++k)
+      EXPECT_TRUE(PutInRuns(format, held.View, folder / ("runs." + std::to_string(k)), runs[k], k % 2 ? 1 : 3) ==
+                  expected)
+          << "runs " << k;
+  }
+  fs::remove_all(folder);
+}
+
+TEST(ImageWriters, ASinkGivenTooManyOrTooFewRowsFailsAndLeavesNothing) {
+  const fs::path folder = FreshFolder("rowcount");
+  const TPicture picture(50, 40);
+  const THeldPicture held = Hold(picture, false);
+  for (const TFormat format : {TFormat::Tiff, TFormat::Png}) {
+    SCOPED_TRACE(Extension(format));
+    for (const uint32_t declared : {39u, 41u}) {
+      const fs::path path = folder / (std::string("out.") + Extension(format));
+      auto file = TTempFile::CreateBeside(path);
+      ASSERT_TRUE(file);
+      auto sink = format == TFormat::Tiff ? OpenTiffSink(*file, 50, declared, {}) : OpenPngSink(*file, 50, declared, {});
+      ASSERT_TRUE(sink);
+      const bool put = sink->Put(held.View);
+      EXPECT_EQ(put, declared > 40);
+      EXPECT_FALSE(sink->Finish());
+      EXPECT_FALSE(sink->Put(held.View));  // failed or finished: nothing more goes in
+    }
+    // A row of another width is refused too.
+    auto file = TTempFile::CreateBeside(folder / "w.tif");
+    auto sink = format == TFormat::Tiff ? OpenTiffSink(*file, 51, 40, {}) : OpenPngSink(*file, 51, 40, {});
+    ASSERT_TRUE(sink);
+    EXPECT_FALSE(sink->Put(held.View));
+  }
+  EXPECT_TRUE(FolderEntries(folder).empty());
+  fs::remove_all(folder);
+}
+
 TEST(ImageWriters, KeepAliveAndProgressRunOnTheCallingThreadUpToTheEnd) {
   const TPicture picture(1000, 1111);
   const THeldPicture held = Hold(picture, false);
