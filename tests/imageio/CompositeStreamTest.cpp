@@ -112,6 +112,8 @@ TEST_F(CompositeStreamTest, EverySampleAsEachBandDecodedWhole) {
   offset.X0 = 37;  // the first tiles start left of and above the picture
   offset.Y0 = 21;
   jp2encode::TLayout thin = Tiled(5, 300, 32);  // one tile across, many down
+  jp2encode::TLayout pixels = Tiled(3, 2, 1);   // a tile per pixel
+  pixels.Resolutions = 1;
   const TCase cases[] = {
       {"short last row and column", Tiled(300, 200, 64), 0},
       {"reduced by one", Tiled(300, 200, 64), 1},
@@ -119,6 +121,7 @@ TEST_F(CompositeStreamTest, EverySampleAsEachBandDecodedWhole) {
       {"offset on the grid", offset, 0},
       {"offset, reduced", offset, 1},
       {"one tile across", thin, 0},
+      {"a tile per pixel", pixels, 0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
