@@ -22,6 +22,7 @@ struct TCompositeState {
   TBitmap Composite;  // FIT_RGB16, made from the first band that loads
   TImageMetadata Metadata;  // written with the Composite, where the format has room for it
   unsigned Reduce = 0;      // decode at 1/2^Reduce of the full resolution
+  bool CloudOptimised = false;  // a TIFF is written as a cloud-optimised GeoTIFF
   // The bands row of tiles by row of tiles, when they allow it (see ChooseWay); then there is
   // never a Composite, and the band steps only start each band's stream.
   std::unique_ptr<TCompositeStream> Stream;

@@ -96,11 +96,12 @@ TWorkCallbacks SavingCallbacks(JobHost& host, double loadingShare) {
 // streamed band fails part way, failedBand names it and nothing else follows here.
 double SaveIfChosen(TCompositeState& job, JobHost& host, const TBandNames& names, TSaveFormat format,
                     const TWorkCallbacks& callbacks, bool& saved, std::wstring& errorName, std::wstring& failedBand) {
-  const std::wstring name = OutputName(names, format);
+  const std::wstring name = OutputName(names, format, job.Reduce);
   const double start = NowUTC();
   double end = start;
   if (failedBand.empty() && SaveFormatOf(host.GetSaveFormat()) == format) {
-    const TSaveOutcome outcome = SaveJobComposite(job, format, name, callbacks, failedBand);
+    const TSaveFormat writer = format == TSaveFormat::Tiff && job.CloudOptimised ? TSaveFormat::Cog : format;
+    const TSaveOutcome outcome = SaveJobComposite(job, writer, name, callbacks, failedBand);
     if (outcome == TSaveOutcome::BandFailed) return 0;
     saved = outcome == TSaveOutcome::Saved;
     end = NowUTC();
@@ -149,6 +150,7 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   }
   TakeSpellingOnDisk(names, outputFolder);
   job.Reduce = options.Reduce;
+  job.CloudOptimised = options.CloudOptimised;
   host.NoteWay(ChooseWay(job, names, fileType));
 
   const double loadSeconds = LoadBands(job, host, names, fileType);
@@ -291,8 +293,9 @@ TBandNames DeriveBandNames(const std::wstring& fileName) {
   return names;
 }
 
-std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat) {
-  const std::wstring extension = saveFormat == TSaveFormat::Png ? L".png" : L".tif";
+std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat, unsigned reduce) {
+  const std::wstring extension =
+      (reduce > 0 ? L"_r" + std::to_wstring(reduce) : std::wstring()) + (saveFormat == TSaveFormat::Png ? L".png" : L".tif");
   const size_t split = FolderLength(names.Red);
   const std::wstring folder = names.OutputFolder.empty() ? names.Red.substr(0, split) : names.OutputFolder;
   const std::wstring name = names.Red.substr(split);

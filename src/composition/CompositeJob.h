@@ -24,6 +24,7 @@ enum class TJobOutcome {
 // How a job makes its picture, beyond what the host is asked.
 struct TJobOptions {
   unsigned Reduce = 0;  // decode (and write) at 1/2^Reduce of the full resolution
+  bool CloudOptimised = false;  // the TIFF as a cloud-optimised GeoTIFF, under the same name
 };
 
 // outputFolder (ending in its delimiter) takes the composite elsewhere than the red band's
@@ -43,7 +44,9 @@ TBandNames DeriveBandNames(const std::wstring& fileName);
 
 // The output path for PNG ("48.png") or TIFF ("48.tif"); L2A names keep their resolution
 // ("48_10m.tif"), so composites of different resolutions never collide.
-std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat);
+// A composite at a reduced resolution carries "_r" and the reduction before the extension
+// ("48_r2.tif", "48_10m_r2.tif"), so that it is never taken for the full one.
+std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat, unsigned reduce = 0);
 
 // Replaces the first match of pattern (ASCII letters matched in either case) with replacement.
 std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pattern,

@@ -45,7 +45,7 @@ TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const st
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return TSaveOutcome::Failed;
   std::unique_ptr<TRowSink> sink =
-      OpenCompositeSink(format, *file, job.Stream->Width(), job.Stream->Height(), job.Metadata);
+      OpenCompositeSink(format, *file, target, job.Stream->Width(), job.Stream->Height(), job.Metadata);
   if (!sink) return TSaveOutcome::Failed;
   const TCompositeStream::TResult result = job.Stream->WriteTo(*sink, callbacks);
   sink.reset();  // done with the file before it is closed

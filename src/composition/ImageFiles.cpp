@@ -58,7 +58,7 @@ bool SaveComposite(FIBITMAP* composite, TSaveFormat saveFormat, const std::wstri
   const std::filesystem::path target = compositionPlatform::FsPath(path);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return false;
-  std::unique_ptr<TRowSink> sink = OpenCompositeSink(saveFormat, *file, rows.Width, rows.Height, metadata, workers);
+  std::unique_ptr<TRowSink> sink = OpenCompositeSink(saveFormat, *file, target, rows.Width, rows.Height, metadata, workers);
   const bool written = sink && PutWholePicture(*sink, rows, callbacks);
   sink.reset();  // done with the file before it is closed
   // Not written in full: the temporary file goes with the object, the target stays as it was.

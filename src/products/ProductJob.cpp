@@ -34,14 +34,15 @@ TJobOutcome Fail(JobHost& host, const std::wstring& text) {
   return TJobOutcome::NotStarted;
 }
 
-TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductRequest& request) {
-  if (IsZipName(path) && IsExistingFile(path)) return ProcessProductZip(host, path, request);
+TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductRequest& request,
+                    const TJobOptions& options) {
+  if (IsZipName(path) && IsExistingFile(path)) return ProcessProductZip(host, path, request, options);
   const TProductBand band = FindForPath(path, request);
   switch (band.Find) {
     case TProductFind::Found: {
       ShowProductNote(host, band);
       // A dropped band that is not JPEG 2000 is ignored; a product's is worth a word.
-      const TJobOutcome outcome = RunCompositeJob(host, band.Band);
+      const TJobOutcome outcome = RunCompositeJob(host, band.Band, {}, options);
       if (outcome != TJobOutcome::NotJpeg2000) return outcome;
       return Fail(host, producttext::kNotJpeg2000 + FileNamePart(band.Band));
     }
@@ -52,14 +53,15 @@ TJobOutcome Process(JobHost& host, const std::wstring& path, const TProductReque
     case TProductFind::Ambiguous: return Fail(host, producttext::kBandAmbiguous + FileNamePart(band.Band));
     case TProductFind::NotAProduct: break;
   }
-  return RunCompositeJob(host, path);
+  return RunCompositeJob(host, path, {}, options);
 }
 }  // namespace
 
-TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TProductRequest& request) noexcept {
+TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TProductRequest& request,
+                               const TJobOptions& options) noexcept {
   try {
     const std::wstring name = path;
-    return Process(host, name, request);
+    return Process(host, name, request, options);
   } catch (...) {
     // Out of memory while listing a folder, or a host that failed: say so, as the job does.
     try {

@@ -9,7 +9,9 @@
 #include "JobHost.h"
 #include "ProductLayout.h"
 
-TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TProductRequest& request = {}) noexcept;
+// options go to the composite job unchanged.
+TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TProductRequest& request = {},
+                               const TJobOptions& options = {}) noexcept;
 
 // True for a folder or metadata file that is a product or part of one, and for a .zip: the
 // paths beyond band files that a caller should hand to ProcessDroppedPath.

@@ -118,7 +118,8 @@ TJobOutcome Refuse(JobHost& host, const std::wstring& text) {
 
 bool IsZipName(const std::wstring& path) { return EndsWithNoCase(path, L".zip"); }
 
-TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request) {
+TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
+                              const TJobOptions& options) {
   TProductBusy busy(host);
   const std::wstring zipName = FileNamePart(zipPath);
   // As the job does, before any long work: with no format chosen nothing could be saved.
@@ -213,7 +214,7 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
 
   const std::wstring output = ProductWidePath(beside / "");
   const std::wstring first = FileNamePart(start.Band);
-  const TJobOutcome outcome = RunCompositeJob(host, ProductWidePath(unpacked.Path() / ProductFsPath(first)), output);
+  const TJobOutcome outcome = RunCompositeJob(host, ProductWidePath(unpacked.Path() / ProductFsPath(first)), output, options);
   // The job is silent about these, which would leave a dropped zip without an answer.
   if (outcome == TJobOutcome::NotJpeg2000) return Refuse(host, producttext::kNotJpeg2000 + first);
   if (outcome == TJobOutcome::NoSuchFile) return Refuse(host, producttext::kZipDamaged + zipName);

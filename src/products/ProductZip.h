@@ -13,7 +13,8 @@
 
 bool IsZipName(const std::wstring& path);
 
-TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request);
+TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
+                              const TJobOptions& options = {});
 
 // No Sentinel-2 band comes near this (a 10 m band is some 100 MB to 250 MB); an entry that
 // claims more is refused before anything is written.

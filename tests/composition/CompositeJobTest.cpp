@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -720,7 +721,10 @@ TEST_F(JobTest, AReducedCompositeStreamsTheSamplesOfTheWholeBandWay) {
     EXPECT_EQ(streamed.Ways[0].rfind(L"streaming:", 0), 0u);
     EXPECT_EQ(reference.Ways, std::vector<std::wstring>{L"whole bands: streaming is off"});
     EXPECT_EQ(streamed.Visible(), reference.Visible());
-    TBitmap a = Load(Output("tif")), b = Load(whole / (kStem + "48.tif"));
+    // Named for its reduction, never as the full composite.
+    const std::string reduced = kStem + "48_r" + std::to_string(reduce) + ".tif";
+    EXPECT_FALSE(fs::exists(Output("tif")));
+    TBitmap a = Load(FDir / reduced), b = Load(whole / reduced);
     ASSERT_TRUE(a && b);
     const unsigned width = (301 + (1u << reduce) - 1) >> reduce, height = (203 + (1u << reduce) - 1) >> reduce;
     ASSERT_EQ(FreeImage_GetWidth(a.get()), width);
@@ -735,6 +739,50 @@ TEST_F(JobTest, AReducedCompositeStreamsTheSamplesOfTheWholeBandWay) {
     }
     EXPECT_EQ(wrong, 0u);
   }
+}
+
+TEST_F(JobTest, ACloudOptimisedTiffHoldsThePlainTiffsSamplesStreamedOrWhole) {
+  // Large enough for one overview; streamed from tiled bands, and the same bands decoded whole.
+  const fs::path whole = FDir / "whole";
+  fs::create_directories(whole);
+  for (const int code : {2, 3, 4}) {
+    const std::string name = kStem + "B0" + std::to_string(code) + ".jp2";
+    WriteTiledBand(FDir / name, code, 600, 530, 256);
+    fs::copy_file(FDir / name, whole / name);
+  }
+  NotingHost plain, streamed, reference;
+  ASSERT_EQ(RunCompositeJob(plain, Wide(Band("B03"))), TJobOutcome::Saved);
+  fs::rename(Output("tif"), FDir / "plain.tif");
+  TJobOptions options;
+  options.CloudOptimised = true;
+  ASSERT_EQ(RunCompositeJob(streamed, Wide(Band("B03")), {}, options), TJobOutcome::Saved);
+  compositionTesting::SetStreaming(false);
+  ASSERT_EQ(RunCompositeJob(reference, Wide(whole / (kStem + "B03.jp2")), {}, options), TJobOutcome::Saved);
+  compositionTesting::SetStreaming(true);
+  // The job says what it says for a TIFF, and the COG takes the TIFF's name.
+  EXPECT_EQ(streamed.Visible(), plain.Visible());
+  EXPECT_EQ(reference.Visible(), plain.Visible());
+  TBitmap expected = Load(FDir / "plain.tif");
+  ASSERT_TRUE(expected);
+  for (const fs::path& cog : {Output("tif"), whole / (kStem + "48.tif")}) {
+    SCOPED_TRACE(cog.string());
+    std::ifstream in(cog, std::ios::binary);
+    std::string front(64, '\0');
+    in.read(&front[0], 64);
+    EXPECT_EQ(front.find("GDAL_STRUCTURAL_METADATA_SIZE"), 8u) << "not laid out as a COG";
+    TBitmap got = Load(cog);
+    ASSERT_TRUE(got);
+    ASSERT_EQ(FreeImage_GetWidth(got.get()), 600u);
+    ASSERT_EQ(FreeImage_GetHeight(got.get()), 530u);
+    size_t wrong = 0;
+    for (unsigned y = 0; y < 530; ++y)
+      wrong += std::memcmp(FreeImage_GetScanLine(got.get(), int(y)), FreeImage_GetScanLine(expected.get(), int(y)),
+                           600 * sizeof(FIRGB16)) != 0;
+    EXPECT_EQ(wrong, 0u) << "rows differ from the plain TIFF's";
+  }
+  EXPECT_TRUE(std::none_of(fs::directory_iterator(FDir), fs::directory_iterator(),
+                           [](const fs::directory_entry& e) { return e.path().extension() == ".tmp"; }))
+      << "a spill file was left";
 }
 
 // --- Real ESA band files ---------------------------------------------------------------------
