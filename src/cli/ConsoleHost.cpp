@@ -62,6 +62,22 @@ bool StderrIsTerminal() {
 #endif
 }
 
+void WriteText(FILE* stream, const std::wstring& text) { Write(stream, text); }
+
+namespace {
+std::vector<std::wstring>& ToolErrorList() {
+  static std::vector<std::wstring> errors;
+  return errors;
+}
+}  // namespace
+
+void ToolError(const std::wstring& text) {
+  ToolErrorList().push_back(text);
+  WriteLine(stderr, L"bandweave-cli: " + text);
+}
+
+const std::vector<std::wstring>& ToolErrors() { return ToolErrorList(); }
+
 void WriteLine(FILE* stream, const std::wstring& text) {
 #if defined(_WIN32)
   if (IsConsole(stream)) {
@@ -96,7 +112,10 @@ void ConsoleHost::NoteWay(const std::wstring& text) {
 
 void ConsoleHost::SetStatusHint(const std::wstring& text) { Line(stderr, text); }
 
-void ConsoleHost::ShowModalMessage(const std::wstring& text) { Line(stdout, text); }
+void ConsoleHost::ShowModalMessage(const std::wstring& text) {
+  FMessages.push_back(text);
+  Line(stdout, text);
+}
 
 void ConsoleHost::Beep() {
   std::fputc('\a', stderr);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "JobHost.h"
 
@@ -30,6 +31,15 @@ class ConsoleHost : public JobHost {
   bool GetBeepWhenDone() override { return FBeepWhenDone; }
   void SetProgress(double fraction) override;
   void NoteWay(const std::wstring& text) override;  // a stamped line with --times only
+  std::wstring GetOutputFolder() override { return FOutputFolder; }
+  std::string GetOutputSoftware() override { return FSoftware; }
+
+  void SetOutputs(const std::wstring& folder, const std::string& software) {
+    FOutputFolder = folder;
+    FSoftware = software;
+  }
+  // Every message the job showed, in order.
+  const std::vector<std::wstring>& Messages() const { return FMessages; }
 
  private:
   // A whole line, with the bar taken off first and put back after.
@@ -44,6 +54,9 @@ class ConsoleHost : public JobHost {
   bool FProgressBar;
   std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
   std::wstring FStatus;
+  std::wstring FOutputFolder;
+  std::string FSoftware;
+  std::vector<std::wstring> FMessages;
   double FFraction = -1;      // the job's progress, negative for none
   std::string FDrawn;         // the bar as it stands on the terminal, empty when not shown
   std::chrono::steady_clock::time_point FDrawnAt;
@@ -51,3 +64,10 @@ class ConsoleHost : public JobHost {
 
 // One line of text to stdout or stderr, in the console's own way where there is one.
 void WriteLine(FILE* stream, const std::wstring& text);
+// Text as it is, no line end added.
+void WriteText(FILE* stream, const std::wstring& text);
+
+// The tool's own complaint about a job ("bandweave-cli: " and the text on stderr), kept for
+// the job's report.
+void ToolError(const std::wstring& text);
+const std::vector<std::wstring>& ToolErrors();

@@ -148,7 +148,8 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     Report(host, jobtext::kNoFormat);
     return TJobOutcome::NoSaveFormat;
   }
-  TakeSpellingOnDisk(names, outputFolder);
+  const std::wstring chosenFolder = host.GetOutputFolder();
+  TakeSpellingOnDisk(names, chosenFolder.empty() ? outputFolder : chosenFolder);
   job.Reduce = options.Reduce;
   job.CloudOptimised = options.CloudOptimised;
   host.NoteWay(ChooseWay(job, names, fileType));
@@ -165,6 +166,7 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   std::optional<TGridGeoreference> grid = CompositeGrid(names);
   if (grid && job.Reduce > 0) grid = ReducedGrid(*grid, job.Reduce);
   job.Metadata = CompositeMetadata(grid);
+  job.Metadata.Software = host.GetOutputSoftware();
 
   const TWorkCallbacks callbacks = SavingCallbacks(host, job.LoadingShare);
   bool saved = false;

@@ -23,4 +23,10 @@ class JobHost {
   // Which way the job's samples take and why, one line; for hosts that show timings (the
   // console tool's --times). Others ignore it.
   virtual void NoteWay(const std::wstring& text) { (void)text; }
+  // Where every output goes instead of beside its sources (a folder ending in its delimiter);
+  // empty, as in the window: beside the sources.
+  virtual std::wstring GetOutputFolder() { return {}; }
+  // What the outputs record as the software that made them (the options that shape them, so
+  // that a later run can tell its own outputs from others'); empty: nothing recorded.
+  virtual std::string GetOutputSoftware() { return {}; }
 };

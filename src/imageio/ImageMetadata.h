@@ -18,6 +18,7 @@ struct TGeoTiffTags {
 
 struct TImageMetadata {
   std::string Description;                // TIFF ImageDescription; PNG tEXt "Description"
+  std::string Software;                   // TIFF Software; PNG tEXt "Software": what made the file
   std::optional<TGeoTiffTags> GeoTiff;    // TIFF only
   std::optional<std::string> GdalNoData;  // TIFF only: GDAL_NODATA (42113), e.g. "0"
 };

@@ -94,6 +94,19 @@ bool EncodeBlock(const TRowView& rows, bool first, bool last, std::vector<uint8_
   return true;
 }
 
+// A text chunk under keyword, left out when the text is empty. tEXt holds Latin-1; anything
+// beyond ASCII is taken as UTF-8 and goes in an iTXt chunk.
+bool WriteText(TOutputFile& file, const char* keyword, const std::string& value) {
+  const std::string text = value.substr(0, value.find('\0'));
+  if (text.empty()) return true;
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string body = keyword;
+  body += '\0';
+  if (!ascii) body.append(4, '\0');  // not compressed, method 0, no language, no translated keyword
+  body += text;
+  return WriteChunk(file, ascii ? "tEXt" : "iTXt", reinterpret_cast<const uint8_t*>(body.data()), body.size());
+}
+
 bool WriteHeader(TOutputFile& file, const TRowView& rows, const TImageMetadata& metadata) {
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   uint8_t header[13];
@@ -103,15 +116,7 @@ bool WriteHeader(TOutputFile& file, const TRowView& rows, const TImageMetadata& 
   header[9] = 2;   // RGB
   header[10] = header[11] = header[12] = 0;  // deflate, adaptive filtering, no interlace
   if (!file.Write(kSignature, 8) || !WriteChunk(file, "IHDR", header, 13)) return false;
-  const std::string text = metadata.Description.substr(0, metadata.Description.find('\0'));
-  if (text.empty()) return true;
-  // tEXt holds Latin-1; anything beyond ASCII is taken as UTF-8 and goes in an iTXt chunk.
-  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  std::string body = "Description";
-  body += '\0';
-  if (!ascii) body.append(4, '\0');  // not compressed, method 0, no language, no translated keyword
-  body += text;
-  return WriteChunk(file, ascii ? "tEXt" : "iTXt", reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  return WriteText(file, "Description", metadata.Description) && WriteText(file, "Software", metadata.Software);
 }
 
 // Runs of rows filtered and deflated on workers; the IDAT chunks go out in order on the thread

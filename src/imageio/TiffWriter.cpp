@@ -80,6 +80,7 @@ bool SetText(TIFF* tif, uint32_t tag, const std::string& text) {
 bool SetMetadata(TIFF* tif, const TImageMetadata& metadata) {
   if (!metadata.Description.empty() && TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, metadata.Description.c_str()) != 1)
     return false;
+  if (!metadata.Software.empty() && TIFFSetField(tif, TIFFTAG_SOFTWARE, metadata.Software.c_str()) != 1) return false;
   if (!metadata.GeoTiff && !metadata.GdalNoData) return true;
   if (TIFFMergeFieldInfo(tif, kExtraFields, sizeof kExtraFields / sizeof kExtraFields[0]) != 0) return false;
   if (metadata.GeoTiff) {

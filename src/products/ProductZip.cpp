@@ -114,6 +114,31 @@ TJobOutcome Refuse(JobHost& host, const std::wstring& text) {
   ReportProductFailure(host, text);
   return TJobOutcome::NotStarted;
 }
+// The names of a zip's entries, and the index of each by its listing path; false with the text
+// to report when the archive is damaged or names an entry unsafely.
+bool ReadEntryNames(zip_t* archive, const std::wstring& zipName, std::vector<std::wstring>& names,
+                    std::map<std::wstring, zip_uint64_t>& indexOf, std::wstring& failure) {
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  if (count < 0) {
+    failure = producttext::kZipDamaged + zipName;
+    return false;
+  }
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* raw = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+    if (!raw) {
+      failure = producttext::kZipDamaged + zipName;
+      return false;
+    }
+    names.push_back(FromUtf8(raw));
+    indexOf.emplace(TZipListing::Normalised(names.back()), static_cast<zip_uint64_t>(i));
+    // One bad name and the whole archive is suspect.
+    if (IsUnsafeEntryName(names.back())) {
+      failure = producttext::kZipUnsafe + zipName;
+      return false;
+    }
+  }
+  return true;
+}
 }  // namespace
 
 bool IsZipName(const std::wstring& path) { return EndsWithNoCase(path, L".zip"); }
@@ -133,18 +158,10 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
   TZip archive = OpenZip(zipPath);
   if (!archive) return Refuse(host, producttext::kZipDamaged + zipName);
 
-  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-  if (count < 0) return Refuse(host, producttext::kZipDamaged + zipName);
   std::vector<std::wstring> names;
   std::map<std::wstring, zip_uint64_t> indexOf;
-  for (zip_int64_t i = 0; i < count; ++i) {
-    const char* raw = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
-    if (!raw) return Refuse(host, producttext::kZipDamaged + zipName);
-    names.push_back(FromUtf8(raw));
-    indexOf.emplace(TZipListing::Normalised(names.back()), static_cast<zip_uint64_t>(i));
-    // One bad name and the whole archive is suspect.
-    if (IsUnsafeEntryName(names.back())) return Refuse(host, producttext::kZipUnsafe + zipName);
-  }
+  std::wstring failure;
+  if (!ReadEntryNames(archive.get(), zipName, names, indexOf, failure)) return Refuse(host, failure);
 
   const TZipListing listing(names);
   const TProductBand start = FindZipProduct(listing, request);
@@ -190,8 +207,11 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
     total += stat.size;
   }
 
+  // Unpacked into the output folder when there is one: the zip's own may be read-only.
   std::error_code error;
-  const fs::path beside = fs::absolute(ProductFsPath(zipPath), error).parent_path();
+  const std::wstring chosen = host.GetOutputFolder();
+  const fs::path beside = chosen.empty() ? fs::absolute(ProductFsPath(zipPath), error).parent_path()
+                                         : fs::absolute(ProductFsPath(chosen), error);
   if (error) return Refuse(host, producttext::kZipCannotUnpack + zipName);
   const fs::space_info space = fs::space(beside, error);
   if (!error && space.available < total) return Refuse(host, producttext::kZipNoSpace + zipName);
@@ -219,4 +239,21 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
   if (outcome == TJobOutcome::NotJpeg2000) return Refuse(host, producttext::kNotJpeg2000 + first);
   if (outcome == TJobOutcome::NoSuchFile) return Refuse(host, producttext::kZipDamaged + zipName);
   return outcome;
+}
+
+std::wstring ZipStartBand(const std::wstring& zipPath, const TProductRequest& request, std::wstring* failure) {
+  const std::wstring zipName = FileNamePart(zipPath);
+  std::wstring why = producttext::kZipDamaged + zipName;
+  const auto fail = [&]() {
+    if (failure) *failure = why;
+    return std::wstring();
+  };
+  TZip archive = OpenZip(zipPath);
+  std::vector<std::wstring> names;
+  std::map<std::wstring, zip_uint64_t> indexOf;
+  if (!archive || !ReadEntryNames(archive.get(), zipName, names, indexOf, why)) return fail();
+  const TProductBand start = FindZipProduct(TZipListing(names), request);
+  if (start.Find == TProductFind::Found) return FileNamePart(start.Band);
+  why = start.Find == TProductFind::NotAProduct ? producttext::kZipNoProduct + zipName : jobtext::kMissing;
+  return fail();
 }

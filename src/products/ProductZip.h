@@ -16,6 +16,11 @@ bool IsZipName(const std::wstring& path);
 TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
                               const TJobOptions& options = {});
 
+// The file name of the band a zip's job starts from, read from its entry names alone; empty
+// when the zip cannot be read or holds no band for the request, and then failure (when given)
+// is what the job would report.
+std::wstring ZipStartBand(const std::wstring& zipPath, const TProductRequest& request, std::wstring* failure = nullptr);
+
 // No Sentinel-2 band comes near this (a 10 m band is some 100 MB to 250 MB); an entry that
 // claims more is refused before anything is written.
 constexpr uint64_t kMaxBandEntryBytes = uint64_t(1) << 30;

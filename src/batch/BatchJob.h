@@ -1,0 +1,38 @@
+// One job of a batch, and what the user asked of every job.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "ProductLayout.h"
+#include "SaveFormat.h"
+
+enum class TJobKind {
+  BandFile,  // any band of a set: the set beside it
+  Product,   // a product folder, its metadata file, a granule, IMG_DATA or a resolution folder
+  Zip,       // a product's zip
+};
+
+struct TBatchJob {
+  std::wstring Input;  // as named or as the search met it
+  TJobKind Kind = TJobKind::BandFile;
+};
+
+// The options a job runs with, as the console tool was given them. The argument lists are what
+// a job is started with (canonical spellings, in the tool's own order), so that a job run on
+// its own is the job run in a batch.
+struct TJobSettings {
+  TSaveFormat Format = TSaveFormat::Tiff;
+  TProductRequest Product;  // for product and zip jobs
+  bool WorldFile = false;   // .pgw and .png.aux.xml beside each PNG written
+  bool Quicklook = false;   // an 8-bit true-colour PNG beside the composite
+  unsigned Reduce = 0;      // the quicklook at 1/2^Reduce resolution
+  std::wstring OutFolder;   // every output goes here (ending in its delimiter); empty: beside the sources
+
+  std::vector<std::string> OutputArguments;   // shape every job's outputs: recorded in them
+  std::vector<std::string> ProductArguments;  // shape product and zip jobs' outputs: recorded too
+  std::vector<std::string> DisplayArguments;  // how a job reports, not what it writes
+};
+
+// What a job's outputs record as the software that made them: the program and the arguments
+// that shaped them. A later run takes an output with another record for another job's.
+std::string JobSoftware(TJobKind kind, const TJobSettings& settings);

@@ -1,0 +1,102 @@
+#include "JobOutputs.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "CompositionPlatform.h"
+#include "ProductJob.h"
+#include "ProductZip.h"
+#include "Quicklook.h"
+#include "TextCodec.h"
+
+namespace {
+// The folder part of a path, delimiter kept; empty for a bare name.
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.size() - FileNamePart(path).size()); }
+
+// The band set as the job will find it on disk.
+TBandNames BandsOnDisk(const std::wstring& band) {
+  TBandNames names = DeriveBandNames(band);
+  if (!names.Started) return names;
+  names.Red = compositionPlatform::ExistingSpelling(names.Red);
+  names.Green = compositionPlatform::ExistingSpelling(names.Green);
+  names.Blue = compositionPlatform::ExistingSpelling(names.Blue);
+  return names;
+}
+}  // namespace
+
+std::string JobSoftware(TJobKind kind, const TJobSettings& settings) {
+  std::string text = "Bandweave";
+  for (const std::string& argument : settings.OutputArguments) text += " " + argument;
+  if (kind != TJobKind::BandFile)
+    for (const std::string& argument : settings.ProductArguments) text += " " + argument;
+  return text;
+}
+
+std::wstring WorldFileName(const std::wstring& png) {
+  return (png.size() > 4 ? png.substr(0, png.size() - 4) : png) + L".pgw";
+}
+
+std::wstring AuxXmlName(const std::wstring& png) { return png + L".aux.xml"; }
+
+std::wstring CompositeName(const TBandNames& names, const TJobSettings& settings) {
+  TBandNames placed = names;
+  if (!settings.OutFolder.empty()) placed.OutputFolder = settings.OutFolder;
+  return OutputName(placed, settings.Format);
+}
+
+std::vector<std::wstring> SideFileNames(const std::wstring& composite, const TJobSettings& settings) {
+  std::vector<std::wstring> names;
+  if (settings.WorldFile && settings.Format == TSaveFormat::Png) {
+    names.push_back(WorldFileName(composite));
+    names.push_back(AuxXmlName(composite));
+  }
+  if (settings.Quicklook) {
+    const std::wstring quicklook = QuicklookName(composite);
+    names.push_back(quicklook);
+    if (settings.WorldFile) {
+      names.push_back(WorldFileName(quicklook));
+      names.push_back(AuxXmlName(quicklook));
+    }
+  }
+  return names;
+}
+
+TJobFiles JobFiles(const TBatchJob& job, const TJobSettings& settings) {
+  TJobFiles files;
+  files.Sources = {job.Input};
+  switch (job.Kind) {
+    case TJobKind::BandFile: files.Bands = BandsOnDisk(job.Input); break;
+    case TJobKind::Product: {
+      const std::wstring band = ProductBandFile(job.Input, settings.Product);
+      if (!band.empty()) files.Bands = BandsOnDisk(band);
+      break;
+    }
+    case TJobKind::Zip: {
+      // The composite goes beside the zip, named after the bands inside it.
+      const std::wstring band = ZipStartBand(job.Input, settings.Product);
+      if (band.empty()) break;
+      files.Bands = DeriveBandNames(band);
+      files.Bands.OutputFolder = FolderOf(job.Input);
+      break;
+    }
+  }
+  if (!files.Bands.Started) return files;
+  if (job.Kind != TJobKind::Zip) files.Sources = {files.Bands.Red, files.Bands.Green, files.Bands.Blue};
+  files.Composite = CompositeName(files.Bands, settings);
+  files.SideFiles = SideFileNames(files.Composite, settings);
+  return files;
+}
+
+std::wstring FolderWithDelimiter(const std::wstring& folder) {
+  if (folder.empty() || FileNamePart(folder).empty()) return folder;
+  return folder + L"/";
+}
+
+bool MakeOutputFolder(const std::wstring& folder, std::wstring& why) {
+  std::error_code error;
+  const std::filesystem::path path = compositionPlatform::FsPath(folder);
+  std::filesystem::create_directories(path, error);
+  if (!error && std::filesystem::is_directory(path, error)) return true;
+  why = L"cannot make the output folder " + folder + (error ? L": " + FromUtf8(error.message()) : L"");
+  return false;
+}
