@@ -49,7 +49,7 @@ std::string TiffSoftware(std::ifstream& in) {
   if (!options) return {};
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
-  std::unique_ptr<TIFF, TTiffCloser> tif(TIFFClientOpenExt("input", "rh", &in, ReadProc, NoWrite, SeekProc,
+  std::unique_ptr<TIFF, TTiffCloser> tif(TIFFClientOpenExt("input", "r", &in, ReadProc, NoWrite, SeekProc,
                                                            CloseProc, SizeProc, NoMap, NoUnmap, options.get()));
   const char* text = nullptr;
   if (!tif || TIFFGetField(tif.get(), TIFFTAG_SOFTWARE, &text) != 1 || !text) return {};

@@ -1,0 +1,111 @@
+// The scheduler against a fake machine: jobs that end when the test says, memory that the test
+// sets.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "JobPool.h"
+
+namespace {
+constexpr uint64_t kMB = uint64_t{1} << 20;
+
+struct TFakeMachine {
+  uint64_t Free = 1000 * kMB;
+  std::vector<size_t> Started;
+  std::vector<std::pair<size_t, std::wstring>> Refused;
+  std::vector<size_t> Running;
+  size_t MostAtOnce = 0;
+  std::deque<size_t> EndOrder;  // which running job ends at each wait; empty: the oldest
+  bool Stop = false;
+  size_t StopAfterStarts = SIZE_MAX;
+
+  TJobPoolCalls Calls() {
+    TJobPoolCalls calls;
+    calls.Start = [this](size_t k) {
+      Started.push_back(k);
+      Running.push_back(k);
+      MostAtOnce = std::max(MostAtOnce, Running.size());
+      if (Started.size() >= StopAfterStarts) Stop = true;
+      return true;
+    };
+    calls.Wait = [this]() {
+      size_t ending = Running.front();
+      if (!EndOrder.empty()) {
+        ending = EndOrder.front();
+        EndOrder.pop_front();
+      }
+      Running.erase(std::find(Running.begin(), Running.end(), ending));
+      return std::vector<size_t>{ending};
+    };
+    calls.Refuse = [this](size_t k, const std::wstring& why) { Refused.emplace_back(k, why); };
+    calls.AvailableMemory = [this] { return Free; };
+    calls.Stopping = [this] { return Stop; };
+    return calls;
+  }
+};
+}  // namespace
+
+TEST(JobPool, RunsEveryJobInOrderNeverMoreThanTheSlots) {
+  TFakeMachine machine;
+  EXPECT_EQ(RunJobPool(std::vector<uint64_t>(7, 10 * kMB), 3, machine.Calls()), 0u);
+  EXPECT_EQ(machine.Started, (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(machine.MostAtOnce, 3u);
+  EXPECT_TRUE(machine.Refused.empty());
+}
+
+TEST(JobPool, AJobWaitsUntilItsMemoryFitsBesideTheRunning) {
+  TFakeMachine machine;
+  machine.Free = 1000 * kMB;
+  // 600 + 300 fit together; 600 more must wait for the first 600 to end, though a slot is free.
+  machine.EndOrder = {0, 1, 2};
+  RunJobPool({600 * kMB, 300 * kMB, 600 * kMB}, 3, machine.Calls());
+  EXPECT_EQ(machine.Started, (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(machine.MostAtOnce, 2u);
+  EXPECT_TRUE(machine.Refused.empty());
+}
+
+TEST(JobPool, AJobThatCouldNeverFitFailsAtOnceAndTheRestGoOn) {
+  TFakeMachine machine;
+  machine.Free = 512 * kMB;
+  RunJobPool({100 * kMB, 900 * kMB, 100 * kMB}, 1, machine.Calls());
+  EXPECT_EQ(machine.Started, (std::vector<size_t>{0, 2}));
+  ASSERT_EQ(machine.Refused.size(), 1u);
+  EXPECT_EQ(machine.Refused[0].first, 1u);
+  EXPECT_EQ(machine.Refused[0].second, L"Not enough memory: the job needs about 900 MB, 512 MB are free");
+}
+
+TEST(JobPool, MemoryThatShrinksWhileJobsRunHoldsBackTheNext) {
+  TFakeMachine machine;
+  machine.Free = 1000 * kMB;
+  TJobPoolCalls calls = machine.Calls();
+  // Something outside the batch takes memory once the first job runs.
+  const auto start = calls.Start;
+  calls.Start = [&](size_t k) {
+    machine.Free = 150 * kMB;
+    return start(k);
+  };
+  RunJobPool({100 * kMB, 200 * kMB}, 2, calls);
+  EXPECT_EQ(machine.MostAtOnce, 1u);
+  EXPECT_EQ(machine.Started.size(), 1u);  // alone it no longer fits: refused after the first ended
+  ASSERT_EQ(machine.Refused.size(), 1u);
+  EXPECT_EQ(machine.Refused[0].first, 1u);
+}
+
+TEST(JobPool, UnknownMemoryOrUnknownEstimatesLeaveOnlyTheSlots) {
+  TFakeMachine machine;
+  machine.Free = 0;
+  RunJobPool({5000 * kMB, 5000 * kMB}, 2, machine.Calls());
+  EXPECT_EQ(machine.MostAtOnce, 2u);
+  TFakeMachine other;
+  other.Free = 100 * kMB;
+  RunJobPool({0, 0, 0}, 3, other.Calls());
+  EXPECT_EQ(other.MostAtOnce, 3u);
+}
+
+TEST(JobPool, AStopStartsNothingMoreAndWaitsForTheRunning) {
+  TFakeMachine machine;
+  machine.StopAfterStarts = 2;
+  EXPECT_EQ(RunJobPool(std::vector<uint64_t>(5, kMB), 2, machine.Calls()), 3u);
+  EXPECT_EQ(machine.Started.size(), 2u);
+  EXPECT_TRUE(machine.Running.empty());
+}
