@@ -14,6 +14,10 @@ intptr_t OpenForAppend(const std::wstring& path, std::string& why);
 bool AppendWhole(intptr_t file, const std::string& bytes);
 void CloseFile(intptr_t file);
 
+// A file's last write time, in the file system's finest unit (only for comparing); nothing
+// when it cannot be read. (std::filesystem on Windows' C runtime rounds to whole seconds.)
+std::optional<int64_t> LastWriteTime(const std::wstring& path);
+
 // Memory that can be taken now without pushing anything out (Linux: MemAvailable, within this
 // process's cgroup limit); 0 when the system does not say.
 uint64_t AvailableMemoryBytes();

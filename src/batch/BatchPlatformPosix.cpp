@@ -64,15 +64,35 @@ intptr_t OpenForAppend(const std::wstring& path, std::string& why) {
 }
 
 bool AppendWhole(intptr_t file, const std::string& bytes) {
-  // O_APPEND: each write lands whole at the end, whoever else appends to the file.
+  // O_APPEND puts each write whole at the end on a local disk; NFS does not promise it across
+  // machines, so the writers of one report also take turns under a lock (which NFS does share).
+  const int fd = static_cast<int>(file);
+  struct flock lock;
+  std::memset(&lock, 0, sizeof lock);
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  int locked;
+  do {
+    locked = fcntl(fd, F_SETLKW, &lock);
+  } while (locked != 0 && errno == EINTR);
   ssize_t written;
   do {
-    written = write(static_cast<int>(file), bytes.data(), bytes.size());
+    written = write(fd, bytes.data(), bytes.size());
   } while (written < 0 && errno == EINTR);
+  if (locked == 0) {
+    lock.l_type = F_UNLCK;
+    fcntl(fd, F_SETLK, &lock);
+  }
   return written == static_cast<ssize_t>(bytes.size());
 }
 
 void CloseFile(intptr_t file) { close(static_cast<int>(file)); }
+
+std::optional<int64_t> LastWriteTime(const std::wstring& path) {
+  struct stat info;
+  if (stat(ToUtf8(path).c_str(), &info) != 0) return {};
+  return int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+}
 
 uint64_t AvailableMemoryBytes() {
   std::ifstream in("/proc/meminfo");

@@ -55,7 +55,9 @@ HANDLE OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition
 intptr_t OpenForAppend(const std::wstring& path, std::string& why) {
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it points at; a link is
   // then refused by its attributes.
-  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+  // Read access only for the lock that AppendWhole takes: without write-data access every
+  // write goes to the end.
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA | SYNCHRONIZE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -73,12 +75,25 @@ intptr_t OpenForAppend(const std::wstring& path, std::string& why) {
 }
 
 bool AppendWhole(intptr_t file, const std::string& bytes) {
+  // An append is one write, but not every file system (a network share, Wine) finds the end
+  // and writes there as one step: the writers of one report take turns under a lock.
+  const HANDLE handle = reinterpret_cast<HANDLE>(file);
+  OVERLAPPED whole{};
+  if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) return false;
   DWORD written = 0;
-  return WriteFile(reinterpret_cast<HANDLE>(file), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
+  const bool ok = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+  UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &whole);
+  return ok;
 }
 
 void CloseFile(intptr_t file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
+std::optional<int64_t> LastWriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return {};
+  return (int64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
 
 uint64_t AvailableMemoryBytes() {
   MEMORYSTATUSEX status;

@@ -89,7 +89,11 @@ TJobFiles JobFiles(const TBatchJob& job, const TJobSettings& settings) {
 
 std::wstring FolderWithDelimiter(const std::wstring& folder) {
   if (folder.empty() || FileNamePart(folder).empty()) return folder;
+#if defined(_WIN32)
+  return folder + L"\\";
+#else
   return folder + L"/";
+#endif
 }
 
 bool MakeOutputFolder(const std::wstring& folder, std::wstring& why) {

@@ -15,6 +15,12 @@
 namespace fs = std::filesystem;
 
 namespace {
+#if defined(_WIN32)
+const wchar_t* const kSeparator = L"\\";
+#else
+const wchar_t* const kSeparator = L"/";
+#endif
+
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
   return text.size() >= prefix.size() && SameNameNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -68,7 +74,7 @@ void Search(const std::wstring& folder, const TProductRequest& request, TSearchR
   }
   // Sorted by name, so the band met first, and the order of the jobs, never vary.
   std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) { return a.Name < b.Name; });
-  const std::wstring prefix = FileNamePart(folder).empty() ? folder : folder + L"/";
+  const std::wstring prefix = FileNamePart(folder).empty() ? folder : folder + kSeparator;
   std::set<std::wstring> sets;  // red bands of the sets started in this folder
   for (const TEntry& entry : entries) {
     if (IsOwnTemporary(entry.Name)) continue;

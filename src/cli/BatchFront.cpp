@@ -61,8 +61,10 @@ std::wstring Seconds(double seconds) {
 // Lines on stdout, progress on stderr, records in the report.
 class TConsoleBatch : public TBatchObserver {
  public:
-  TConsoleBatch(const std::vector<TPlannedJob>& jobs, size_t total, size_t skipped, TJobReport& report)
-      : FJobs(jobs), FTotal(total), FDone(skipped), FReport(report), FBar(StderrIsTerminal()) {}
+  // clock: started with the batch, before its search.
+  TConsoleBatch(const std::vector<TPlannedJob>& jobs, size_t total, size_t skipped, TJobReport& report,
+                const TJobClock& clock)
+      : FJobs(jobs), FTotal(total), FDone(skipped), FReport(report), FBar(StderrIsTerminal()), FClock(clock) {}
   ~TConsoleBatch() override { ClearBar(); }
 
   void Line(const TJobRecord& record) {
@@ -149,7 +151,7 @@ class TConsoleBatch : public TBatchObserver {
   std::wstring FStage;
   std::wstring FDrawn;
   std::chrono::steady_clock::time_point FDrawnAt;
-  TJobClock FClock;
+  const TJobClock& FClock;
 };
 
 unsigned DecodeThreads(const TCliOptions& options) {
@@ -165,6 +167,7 @@ unsigned DecodeThreads(const TCliOptions& options) {
 }  // namespace
 
 int RunBatch(const TCliOptions& options) {
+  const TJobClock clock;
   std::vector<std::wstring> inputs;
   for (const std::string& input : options.Inputs) inputs.push_back(FromUtf8(input));
   std::wstring why;
@@ -198,7 +201,7 @@ int RunBatch(const TCliOptions& options) {
   compositionPlatform::SetEnvironment("OPJ_NUM_THREADS", std::to_string(threads).c_str());
 
   batchPlatform::CatchInterrupts();
-  TConsoleBatch console(toRun, plan.Jobs.size(), skipped.size(), report);
+  TConsoleBatch console(toRun, plan.Jobs.size(), skipped.size(), report, clock);
   for (const TPlannedJob* job : skipped) {
     TJobRecord record;
     record.Input = job->Job.Input;
