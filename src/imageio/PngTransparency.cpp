@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 namespace {
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -18,19 +17,6 @@ void PutBigEndian32(std::vector<uint8_t>& out, uint32_t v) {
 }
 uint32_t BigEndian32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
-struct TFileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using TFile = std::unique_ptr<FILE, TFileCloser>;
-
-FILE* OpenForUpdate(const std::filesystem::path& file) {
-#if defined(_WIN32)
-  return _wfopen(file.wstring().c_str(), L"r+b");
-#else
-  return std::fopen(file.c_str(), "r+b");
-#endif
 }
 }  // namespace
 
@@ -84,61 +70,6 @@ bool InsertPngChunkAfterHeader(TOutputFile& file, const std::vector<uint8_t>& ch
   }
   if (file.Seek(kHeaderEnd, SEEK_SET) < 0 || !file.Write(chunk.data(), chunk.size())) {
     error = "cannot rewrite the file";
-    return false;
-  }
-  return true;
-}
-
-namespace {
-// A file that exists already, opened for update, as the output files' interface.
-class TFileForUpdate final : public TOutputFile {
- public:
-  explicit TFileForUpdate(FILE* file) : FFile(file) {}
-  bool Write(const void* data, size_t size) override {
-    FFailed = FFailed || std::fwrite(data, 1, size, FFile.get()) != size;
-    return !FFailed;
-  }
-  int64_t Read(void* data, size_t size) override {
-    const size_t got = std::fread(data, 1, size, FFile.get());
-    if (got < size && std::ferror(FFile.get())) FFailed = true;
-    return FFailed ? -1 : static_cast<int64_t>(got);
-  }
-  int64_t Seek(int64_t offset, int whence) override {
-#if defined(_WIN32)
-    const bool moved = _fseeki64(FFile.get(), offset, whence) == 0;
-    const int64_t at = moved ? _ftelli64(FFile.get()) : -1;
-#else
-    const bool moved = fseeko(FFile.get(), static_cast<off_t>(offset), whence) == 0;
-    const int64_t at = moved ? ftello(FFile.get()) : -1;
-#endif
-    if (at < 0) FFailed = true;
-    return at;
-  }
-  int64_t Size() override {
-    const int64_t at = Seek(0, SEEK_CUR);
-    const int64_t size = Seek(0, SEEK_END);
-    return at < 0 || Seek(at, SEEK_SET) < 0 ? -1 : size;
-  }
-  bool Failed() const override { return FFailed; }
-  bool Close() { return std::fflush(FFile.get()) == 0 && std::fclose(FFile.release()) == 0 && !FFailed; }
-
- private:
-  TFile FFile;
-  bool FFailed = false;
-};
-}  // namespace
-
-bool InsertPngChunkAfterHeader(const std::filesystem::path& path, const std::vector<uint8_t>& chunk,
-                               std::string& error) {
-  FILE* opened = OpenForUpdate(path);
-  if (!opened) {
-    error = "cannot open the file";
-    return false;
-  }
-  TFileForUpdate file(opened);
-  if (!InsertPngChunkAfterHeader(file, chunk, error)) return false;
-  if (!file.Close()) {
-    error = "cannot close the file";
     return false;
   }
   return true;

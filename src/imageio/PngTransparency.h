@@ -4,7 +4,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,6 @@ std::vector<uint8_t> PngTransparentColourChunk(uint16_t red, uint16_t green, uin
 
 // Inserts chunk after the IHDR chunk of the PNG file, in place. Refuses (false, with the reason)
 // a file that is not an RGB PNG or already marks a transparent colour; the file is then
-// unchanged. A failure part-way leaves the file damaged: call it on a file not yet in place,
-// which is best the temporary file it was written to (see TTempFile), still open.
+// unchanged. A failure part-way leaves the file damaged: call it on the temporary file the PNG
+// was written to (TTempFile), before it is put in place.
 bool InsertPngChunkAfterHeader(TOutputFile& file, const std::vector<uint8_t>& chunk, std::string& error);
-bool InsertPngChunkAfterHeader(const std::filesystem::path& file, const std::vector<uint8_t>& chunk,
-                               std::string& error);

@@ -4,10 +4,13 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 
 #include "PngTransparency.h"
+#include "TempFile.h"
 #include "WriterTestKit.h"
 
 namespace fs = std::filesystem;
@@ -30,6 +33,20 @@ bool SavePng(FIBITMAP* image, const fs::path& path) {
 #else
   return FreeImage_Save(FIF_PNG, image, path.c_str(), PNG_Z_BEST_SPEED);
 #endif
+}
+
+// As the program does it: the file's bytes in a temporary file, the chunk put in there, and the
+// result moved over the file only when the insertion succeeded.
+bool InsertChunk(const fs::path& path, const std::vector<uint8_t>& chunk, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open the file";
+    return false;
+  }
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(path);
+  return file && file->Write(bytes.data(), bytes.size()) && InsertPngChunkAfterHeader(*file, chunk, error) &&
+         file->CommitTo(path);
 }
 }  // namespace
 
@@ -59,7 +76,7 @@ TEST(PngTransparency, BlackBecomesTransparentAndEverySampleStays) {
   ASSERT_GT(before, 1u << 20);
 
   std::string error;
-  ASSERT_TRUE(InsertPngChunkAfterHeader(file, PngTransparentColourChunk(0, 0, 0), error)) << error;
+  ASSERT_TRUE(InsertChunk(file, PngTransparentColourChunk(0, 0, 0), error)) << error;
   EXPECT_EQ(fs::file_size(file), before + 18);
   TImage read = LoadPng(file);
   ASSERT_TRUE(read);
@@ -79,7 +96,7 @@ TEST(PngTransparency, BlackBecomesTransparentAndEverySampleStays) {
 
   // A second colour is refused, and the file stays as it is.
   const std::string marked = ReadAll(file);
-  EXPECT_FALSE(InsertPngChunkAfterHeader(file, PngTransparentColourChunk(1, 1, 1), error));
+  EXPECT_FALSE(InsertChunk(file, PngTransparentColourChunk(1, 1, 1), error));
   EXPECT_EQ(error, "the PNG already marks a transparent colour");
   EXPECT_EQ(ReadAll(file), marked);
   fs::remove_all(folder);
@@ -88,12 +105,12 @@ TEST(PngTransparency, BlackBecomesTransparentAndEverySampleStays) {
 TEST(PngTransparency, OtherFilesAreRefusedUnchanged) {
   const fs::path folder = FreshFolder("trns-refused");
   std::string error;
-  EXPECT_FALSE(InsertPngChunkAfterHeader(folder / "missing.png", PngTransparentColourChunk(0, 0, 0), error));
+  EXPECT_FALSE(InsertChunk(folder / "missing.png", PngTransparentColourChunk(0, 0, 0), error));
 
   const fs::path text = folder / "text.png";
   { std::ofstream(text, std::ios::binary) << "not a PNG at all, but long enough to be read as one"; }
   const std::string textBefore = ReadAll(text);
-  EXPECT_FALSE(InsertPngChunkAfterHeader(text, PngTransparentColourChunk(0, 0, 0), error));
+  EXPECT_FALSE(InsertChunk(text, PngTransparentColourChunk(0, 0, 0), error));
   EXPECT_EQ(error, "not a PNG file");
   EXPECT_EQ(ReadAll(text), textBefore);
 
@@ -105,7 +122,7 @@ TEST(PngTransparency, OtherFilesAreRefusedUnchanged) {
   const fs::path greyFile = folder / "grey.png";
   ASSERT_TRUE(SavePng(grey.get(), greyFile));
   const std::string greyBefore = ReadAll(greyFile);
-  EXPECT_FALSE(InsertPngChunkAfterHeader(greyFile, PngTransparentColourChunk(0, 0, 0), error));
+  EXPECT_FALSE(InsertChunk(greyFile, PngTransparentColourChunk(0, 0, 0), error));
   EXPECT_EQ(error, "not an RGB PNG");
   EXPECT_EQ(ReadAll(greyFile), greyBefore);
   fs::remove_all(folder);
