@@ -9,7 +9,7 @@
 
 namespace {
 void CheckGrid(const std::optional<TGridGeoreference>& g) {
-  if (g && (!IsUtmWgs84(g->Epsg) || !(g->PixelWidth > 0) || !(g->PixelHeight > 0))) abort();
+  if (g && (!IsUtmWgs84(g->Epsg) || !(g->PixelWidth > 0) || !(g->PixelHeight > 0) || !IsFinite(*g))) abort();
 }
 }  // namespace
 
