@@ -98,16 +98,18 @@ bool LocateCodestream(TJp2File& file, TJp2Header& header, uint64_t& start, uint6
   }
   if (!file.ReadAt(0, head, 12) || std::memcmp(head, kSignature, 12) != 0) return false;
   header.Container = TJp2Container::Jp2;
+  bool headerRead = false;
   for (uint64_t at = 12; at < file.Size();) {
     TBox box;
     if (!ReadBox(file, at, file.Size(), box)) {
-      // Only a box that runs past the end, and not the header box whose palette or channel
-      // boxes would change what the samples mean.
-      if (!RunsPastTheEnd(file, at) || box.Type == Type("jp2h")) return false;
+      // Only a box that runs past the end, behind the header box: that one's palette or channel
+      // boxes change what the samples mean, so it must have been read whole.
+      if (!headerRead || box.Type == Type("jp2h") || !RunsPastTheEnd(file, at)) return false;
       header.BrokenBoxes = FindCodestreamBehind(file, at + 8, start, end);
       return header.BrokenBoxes;
     }
     if (box.Type == Type("jp2h")) {
+      headerRead = true;
       for (uint64_t inner = box.Content; inner < box.End;) {
         TBox child;
         if (!ReadBox(file, inner, box.End, child)) return false;

@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -129,20 +127,6 @@ inline bool Write(const std::filesystem::path& path, const TLayout& layout, cons
   opj_image_destroy(image);
   const bool closed = file && std::fclose(file) == 0;
   return ok && closed;
-}
-
-// Puts bytes (whole boxes, or a broken one) into a JP2 file just before its codestream box.
-inline bool InsertBeforeCodestream(const std::filesystem::path& path, const std::string& bytes) {
-  std::string data;
-  {
-    std::ifstream in(path, std::ios::binary);
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  const size_t at = data.find("jp2c\xFF\x4F\xFF\x51");
-  if (at == std::string::npos || at < 4) return false;
-  data.insert(at - 4, bytes);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(out.write(data.data(), static_cast<std::streamsize>(data.size())));
 }
 
 // A box: its 32-bit length, its type and its content.
