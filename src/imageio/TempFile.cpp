@@ -58,6 +58,14 @@ void RemoveAllLive(void (*remove)(const TChar* path)) {
     if (slot.State.load() == 2) remove(slot.Path);
 }
 
+bool IsLive(const TChar* path, size_t length) {
+  if (length >= kMaxChars) return false;
+  for (const auto& slot : gSlots)
+    if (slot.State.load() == 2 && slot.Path[length] == 0 && std::memcmp(slot.Path, path, length * sizeof(TChar)) == 0)
+      return true;
+  return false;
+}
+
 fs::path::string_type RandomName() {
   static std::mt19937_64 generator = [] {
     std::random_device device;

@@ -64,6 +64,11 @@ using TChar = std::filesystem::path::value_type;
 int Register(const std::filesystem::path& path);  // -1 when full or the path is too long
 void Unregister(int slot);
 void RemoveAllLive(void (*remove)(const TChar* path));
+// True when the first length characters of path name a live registered entry (a folder).
+bool IsLive(const TChar* path, size_t length);
+// What the interrupt handlers do before the process ends: every live file, then the folders
+// they emptied. Safe in a handler.
+void RemoveLive();
 // A fresh candidate name: ".bw-XXXXXX.tmp".
 std::filesystem::path::string_type RandomName();
 // False when a test's write limit forbids size more bytes at offset.

@@ -31,9 +31,7 @@ void Unlink(const tempFileDetail::TChar* path) { ::unlink(path); }
 void Rmdir(const tempFileDetail::TChar* path) { ::rmdir(path); }
 
 void OnInterrupt(int signal) {
-  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
-  tempFileDetail::RemoveAllLive(Unlink);
-  tempFileDetail::RemoveAllLive(Rmdir);
+  tempFileDetail::RemoveLive();
   // Let the signal end the process as it would have without us.
   ::signal(signal, SIG_DFL);
   ::raise(signal);
@@ -106,6 +104,14 @@ bool TTempFile::CommitTo(const fs::path& target) {
   FSlot = -1;
   return true;
 }
+
+namespace tempFileDetail {
+void RemoveLive() {
+  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
+  RemoveAllLive(Unlink);
+  RemoveAllLive(Rmdir);
+}
+}  // namespace tempFileDetail
 
 void RemoveTempFilesOnInterrupt() {
   struct sigaction action {};

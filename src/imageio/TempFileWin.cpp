@@ -27,14 +27,37 @@ intptr_t CreateExclusive(const fs::path& path, bool& exists) {
 namespace {
 HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-void Delete(const tempFileDetail::TChar* path) { DeleteFileW(path); }
+const wchar_t* LastSeparator(const wchar_t* begin, const wchar_t* end) {
+  for (const wchar_t* at = end; at != begin;)
+    if (*--at == L'\\' || *at == L'/') return at;
+  return nullptr;
+}
 
-void RemoveFolder(const tempFileDetail::TChar* path) { RemoveDirectoryW(path); }
+wchar_t gMoved[32768];  // the handler's one buffer: no allocation there
+
+// A file open in this process, deleted, is only marked for deletion: it keeps its name, and a
+// registered folder holding it (the unpacked bands') from going, until the process has ended.
+// Moved first into the folder above that one, it frees the folder; it still goes at the end.
+void Delete(const wchar_t* path) {
+  const wchar_t* end = path + wcslen(path);
+  const wchar_t* name = LastSeparator(path, end);
+  const wchar_t* up = name ? LastSeparator(path, name) : nullptr;
+  if (up && tempFileDetail::IsLive(path, static_cast<size_t>(name - path)) &&
+      static_cast<size_t>((up - path) + (end - name)) < sizeof gMoved / sizeof gMoved[0]) {
+    wmemcpy(gMoved, path, static_cast<size_t>(up - path));
+    wmemcpy(gMoved + (up - path), name, static_cast<size_t>(end - name) + 1);
+    if (MoveFileW(path, gMoved)) {
+      DeleteFileW(gMoved);
+      return;
+    }
+  }
+  DeleteFileW(path);
+}
+
+void RemoveFolder(const wchar_t* path) { RemoveDirectoryW(path); }
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
-  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
-  tempFileDetail::RemoveAllLive(Delete);
-  tempFileDetail::RemoveAllLive(RemoveFolder);
+  tempFileDetail::RemoveLive();
   return FALSE;  // the default handler ends the process as before
 }
 }  // namespace
@@ -108,5 +131,13 @@ bool TTempFile::CommitTo(const fs::path& target) {
   FSlot = -1;
   return true;
 }
+
+namespace tempFileDetail {
+void RemoveLive() {
+  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
+  RemoveAllLive(Delete);
+  RemoveAllLive(RemoveFolder);
+}
+}  // namespace tempFileDetail
 
 void RemoveTempFilesOnInterrupt() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
