@@ -38,12 +38,15 @@ bool SavePng(FIBITMAP* image, const fs::path& path) {
 // As the program does it: the file's bytes in a temporary file, the chunk put in there, and the
 // result moved over the file only when the insertion succeeded.
 bool InsertChunk(const fs::path& path, const std::vector<uint8_t>& chunk, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open the file";
-    return false;
+  std::string bytes;
+  {  // closed before the move: Windows refuses to replace a file that is open
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      error = "cannot open the file";
+      return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(path);
   return file && file->Write(bytes.data(), bytes.size()) && InsertPngChunkAfterHeader(*file, chunk, error) &&
          file->CommitTo(path);
