@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # bandweave-cli CLI REAL: on the real band files, GDAL sees in each output the coordinate system,
 # origin and pixel size it sees in the red band; side files appear only when asked for.
-# Exits 77 (skipped) without gdalinfo or without the real data.
+# Exits 77 (skipped) without gdalinfo or without the real data (1 when BANDWEAVE_REQUIRE_REAL_DATA is set).
 set -uo pipefail
 cli=$1 real=$2
 command -v gdalinfo >/dev/null || { echo "skipped: no gdalinfo"; exit 77; }
-[ -d "$real/l2a_T29UNU_20221005_unmodified" ] || { echo "skipped: no real data"; exit 77; }
+if [ ! -d "$real/l2a_T29UNU_20221005_unmodified" ]; then
+  # A run that requires the real data (CI) fails without it instead of skipping.
+  [ "${BANDWEAVE_REQUIRE_REAL_DATA:-0}" != 0 ] && { echo "FAIL: the real data is required but absent: $real"; exit 1; }
+  echo "skipped: no real data"
+  exit 77
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fails=0

@@ -21,6 +21,8 @@
 #include "RecordingHost.h"
 #include "SampleValues.h"
 #include "TempFile.h"
+#include "RealData.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
@@ -62,17 +64,12 @@ void RemoveTree(const fs::path& dir, std::error_code& error) {
   fs::remove_all(dir, error);
 }
 
-// A fresh folder per test, holding copies of the chosen generated bands.
+// A fresh private folder per test, holding copies of the chosen generated bands.
 class JobTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(testenv::TestData().empty()) << "BANDWEAVE_TEST_DATA is not set";
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FDir = fs::temp_directory_path() / (std::string("bandweave-job-") + info->test_suite_name() + "-" + info->name());
-    std::error_code error;
-    RemoveTree(FDir, error);
-    ASSERT_FALSE(fs::exists(FDir)) << FDir << " cannot be cleared";
-    fs::create_directories(FDir);
+    FDir = testenv::FreshPrivateFolder("bandweave-job-");
   }
   void TearDown() override {
     compositionTesting::SetDirectDecoding(true);
@@ -788,9 +785,7 @@ TEST_F(JobTest, ACloudOptimisedTiffHoldsThePlainTiffsSamplesStreamedOrWhole) {
 // --- Real ESA band files ---------------------------------------------------------------------
 
 fs::path RealSet(const char* folder) {
-  if (testenv::RealData().empty()) return {};
-  const fs::path path = testenv::RealData() / folder;
-  return fs::exists(path) ? path : fs::path();
+  return testenv::RealData().empty() ? fs::path() : testenv::RealData() / folder;
 }
 
 // Runs a job on copies of real red, green and blue files (copied under the names given) and
@@ -824,7 +819,7 @@ void ExpectRealComposite(const fs::path& dir, const std::wstring& dropped, const
 
 TEST_F(JobTest, RealL1cBandsMergeEverySampleUnchanged) {
   const fs::path real = RealSet("l1c_T19UDP_20170729_aws_layout");
-  if (real.empty()) GTEST_SKIP() << "real ESA files absent";
+  BANDWEAVE_NEED_REAL_DATA(real);
   // The lossless 15-bit JPEG 2000 bands under their plain names B02.jp2 ... B04.jp2.
   for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) CopyWritable(real / "preview" / band, FDir / band);
   ExpectRealComposite(FDir, Wide(FDir / "B02.jp2"), FDir / "48.tif", "B04.jp2", "B03.jp2", "B02.jp2");
@@ -832,7 +827,7 @@ TEST_F(JobTest, RealL1cBandsMergeEverySampleUnchanged) {
 
 TEST_F(JobTest, RealEsaEncodedBandsMergeEverySampleUnchanged) {
   const fs::path real = RealSet("l2a_T29UNU_20221005_unmodified");
-  if (real.empty()) GTEST_SKIP() << "real ESA files absent";
+  BANDWEAVE_NEED_REAL_DATA(real);
   // The Kakadu-encoded 60 m bands as ESA ships them, under their own L2A names.
   const std::string stem = "T29UNU_20221005T115411_";
   for (const char* band : {"B02", "B03", "B04"})
@@ -843,7 +838,7 @@ TEST_F(JobTest, RealEsaEncodedBandsMergeEverySampleUnchanged) {
 
 TEST_F(JobTest, RealTiffNamedJp2IsRefusedSilently) {
   const fs::path real = RealSet("l1c_T19UDP_20170729_aws_layout");
-  if (real.empty()) GTEST_SKIP() << "real ESA files absent";
+  BANDWEAVE_NEED_REAL_DATA(real);
   // The top-level B0x.jp2 of this set are GeoTIFFs that only carry the JPEG 2000 name.
   for (const char* band : {"B02.jp2", "B03.jp2", "B04.jp2"}) CopyWritable(real / band, FDir / band);
   EXPECT_EQ(RunCompositeJob(FHost, Wide(FDir / "B03.jp2")), TJobOutcome::NotJpeg2000);

@@ -17,6 +17,7 @@
 #include "Jp2Encode.h"
 #include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
+#include "RealData.h"
 #include "TestEnv.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
@@ -151,7 +152,7 @@ TEST_F(DirectDecodingTest, SameCompositeAsFreeImageWhereverTheTilesEnd) {
 
 TEST_F(DirectDecodingTest, SameCompositeAsFreeImageFromRealBands) {
   const fs::path real = testenv::RealData();
-  if (real.empty() || !fs::exists(real)) GTEST_SKIP() << "real ESA files absent";
+  BANDWEAVE_NEED_REAL_DATA(real);
   const std::vector<std::vector<fs::path>> sets = {
       // Kakadu-encoded as ESA ships them: 192 x 192 tiles, 4 x 4 code-blocks, PLT markers.
       {real / "l2a_T29UNU_20221005_unmodified" / "T29UNU_20221005T115411_B04_60m.jp2",

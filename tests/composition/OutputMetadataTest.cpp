@@ -6,13 +6,14 @@
 #include <filesystem>
 
 #include "OutputMetadata.h"
+#include "RealData.h"
 #include "TestEnv.h"
 
 namespace fs = std::filesystem;
 
 TEST(OutputMetadata, AgreeingBandsGiveGeoTiffTagsAndNoDataAndOthersNone) {
   const fs::path real = testenv::RealData();
-  if (real.empty() || !fs::exists(real)) GTEST_SKIP() << "no real Sentinel-2 data";
+  BANDWEAVE_NEED_REAL_DATA(real);
   const fs::path tile = real / "l2a_T29UNU_20221005_unmodified";
   auto band = [&](const fs::path& p) { return p.wstring(); };
   TBandNames names;

@@ -12,6 +12,7 @@
 #include "Jp2Encode.h"
 #include "OutputMetadata.h"
 #include "Quicklook.h"
+#include "RealData.h"
 #include "TempFile.h"
 #include "TestEnv.h"
 #include "TrueColour.h"
@@ -23,7 +24,7 @@ class Quicklook : public ::testing::Test {
  protected:
   void SetUp() override {
     FReal = testenv::RealData();
-    if (FReal.empty() || !fs::exists(FReal)) GTEST_SKIP() << "no real Sentinel-2 data";
+    BANDWEAVE_NEED_REAL_DATA(FReal);
     FWork = fs::temp_directory_path() / ("bandweave-quicklook-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     fs::create_directories(FWork);
   }
@@ -109,6 +110,8 @@ TEST_F(Quicklook, MatchesEsasTrueColourImageAndKeepsNoDataApart) {
               100.0 * within1 / valid, 100.0 * exact / valid);
   EXPECT_GT(valid, w * h / 2);
   EXPECT_GE(within1, valid * 99 / 100);
+  // The mapping floors as ESA's does: rounding instead would leave only about half exact.
+  EXPECT_GE(exact, valid * 97 / 100);
 
   FITAG* tag = nullptr;
   ASSERT_TRUE(FreeImage_GetMetadata(FIMD_COMMENTS, ours.get(), "Description", &tag));

@@ -13,6 +13,7 @@
 #include <string>
 #include <system_error>
 
+#include "../common/RealData.h"
 #include "../common/TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -151,7 +152,7 @@ TEST_F(FreeImageFiles, Rgb16KeepsEveryChannelInPngAndTiff) {
 // 16-bit GeoTIFF; the preview is a lossless 15-bit JP2; the L2A band is Kakadu-encoded, tiled.
 TEST(FreeImageWindows, LoadsRealBandFiles) {
   const fs::path real = testenv::RealData();
-  if (real.empty() || !fs::exists(real)) GTEST_SKIP() << "no real band files";
+  BANDWEAVE_NEED_REAL_DATA(real);
   const struct {
     const char* name;
     FREE_IMAGE_FORMAT fif;

@@ -15,6 +15,7 @@
 #include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
 #include "SampleValues.h"
+#include "RealData.h"
 #include "TestEnv.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
@@ -307,7 +308,7 @@ TEST_F(ProductTest, FoldersAndFilesThatAreNoProductAreHandledAsBefore) {
 
 TEST_F(ProductTest, RealSixtyMetreL2aBandsAsAnR60mFolder) {
   const fs::path real = testenv::RealData().empty() ? fs::path() : testenv::RealData() / "l2a_T29UNU_20221005_unmodified";
-  if (real.empty() || !fs::exists(real)) GTEST_SKIP() << "real ESA files absent";
+  BANDWEAVE_NEED_REAL_DATA(real);
   const std::string stem = "T29UNU_20221005T115411_";
   const fs::path safe = FDir / "S2A_MSIL2A_20221005T115411_N0400_R023_T29UNU_20221005T164454.SAFE";
   const fs::path r60 = safe / "GRANULE" / "L2A_T29UNU_A038058_20221005T115407" / "IMG_DATA" / "R60m";
