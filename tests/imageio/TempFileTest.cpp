@@ -1,10 +1,12 @@
-// The temporary file a save writes: what it never touches, and what it leaves when a write
-// fails half-way.
+// The temporary file a save writes: what it never touches, and what it leaves when a write,
+// the close or the move into place fails.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "WriterTestKit.h"
@@ -82,6 +84,44 @@ TEST(TempFile, CommitReplacesOnlyTheTargetAndFailsCleanlyOnAFolder) {
 #endif
   fs::remove_all(folder);
 }
+
+#if !defined(_WIN32)
+namespace {
+// The descriptor this process holds open on path, or -1.
+int DescriptorOf(const fs::path& path) {
+  struct stat wanted {};
+  if (::stat(path.c_str(), &wanted) != 0) return -1;
+  for (int fd = 0; fd < 4096; ++fd) {
+    struct stat open {};
+    if (::fstat(fd, &open) == 0 && open.st_dev == wanted.st_dev && open.st_ino == wanted.st_ino) return fd;
+  }
+  return -1;
+}
+}  // namespace
+
+// A close that fails (as on a full NFS or quota-bound disk, where the close is the first to
+// hear of it) is no commit, however well the writer did: the earlier file stays.
+TEST(TempFile, ACloseThatFailsCommitsNothing) {
+  const fs::path folder = FreshFolder("close");
+  const TPicture picture(300, 200);
+  const THeldPicture held = Hold(picture, false);
+  for (const TFormat format : {TFormat::Tiff, TFormat::Png}) {
+    const fs::path target = folder / (std::string("out.") + Extension(format));
+    std::ofstream(target) << "earlier good output";
+    auto file = TTempFile::CreateBeside(target);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(format == TFormat::Tiff ? WriteTiff48(*file, held.View, {}, {}, 1) : WritePng48(*file, held.View, {}, {}, 1));
+    // Closed behind the file's back, its own close fails (EBADF).
+    const int fd = DescriptorOf(file->Path());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::close(fd), 0);
+    EXPECT_FALSE(file->CommitTo(target)) << Extension(format);
+    EXPECT_EQ(ReadAll(target), "earlier good output");
+  }
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"out.png", "out.tif"}));
+  fs::remove_all(folder);
+}
+#endif
 
 namespace {
 // Saves a picture several strips long over an earlier file while writes are made to fail

@@ -12,6 +12,7 @@
 #include "PngWriter.h"
 #include "RowView.h"
 #include "TempFile.h"
+#include "TempFolder.h"
 #include "TiffWriter.h"
 #include "WorkCallbacks.h"
 
@@ -67,22 +68,21 @@ enum class TFormat { Tiff, Png };
 inline const char* Extension(TFormat format) { return format == TFormat::Tiff ? "tif" : "png"; }
 
 // Writes through a temporary file beside path and commits it; false when any step fails.
+// The commit is asked for even after a failed write: the temporary file's own checks must
+// refuse it, and the tests see those checks rather than one of this helper's.
 inline bool Save(TFormat format, const TRowView& rows, const fs::path& path, const TImageMetadata& metadata = {},
                  unsigned workers = 0, const TWorkCallbacks& callbacks = {}) {
   auto file = TTempFile::CreateBeside(path);
   if (!file) return false;
   const bool written = format == TFormat::Tiff ? WriteTiff48(*file, rows, metadata, callbacks, workers)
                                                : WritePng48(*file, rows, metadata, callbacks, workers);
-  return written && file->CommitTo(path);
+  const bool committed = file->CommitTo(path);
+  return written && committed;
 }
 
-// A fresh, empty folder for one test.
+// A fresh, empty folder of this test's own.
 inline fs::path FreshFolder(const std::string& name) {
-  const fs::path folder = fs::temp_directory_path() / ("bandweave-writers-" + name);
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-  fs::create_directories(folder);
-  return folder;
+  return testenv::FreshPrivateFolder("bandweave-writers-" + name + "-");
 }
 inline std::vector<std::string> FolderEntries(const fs::path& folder) {
   std::vector<std::string> names;
