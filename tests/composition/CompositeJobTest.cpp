@@ -16,6 +16,7 @@
 #include "CompositeWay.h"
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
+#include "Jp2BandDecoder.h"
 #include "Jp2Encode.h"
 #include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
@@ -233,6 +234,34 @@ TEST_F(JobTest, MergedBandsOfAnotherSizeFailTheJobBeforeDecoding) {
   EXPECT_EQ(FHost.Calls, Join({{L"busy"}, kAnnounceAll, {L"box: Size of blue differs from red"},
                                FailureEnd(DroppedName("B04"))}));
   EXPECT_TRUE(Written().empty());
+}
+
+// Bands whose header the JPEG 2000 reader cannot read (here 16-bit grey PNGs) go FreeImage's
+// way, which checks the size itself: a smaller merged band is refused, not copied in part.
+TEST_F(JobTest, BandsOnlyFreeImageReadsAreCheckedForSizeOnItsWay) {
+  const auto grey = [&](const char* name, unsigned width, unsigned height) {
+    TBitmap band(FreeImage_AllocateT(FIT_UINT16, static_cast<int>(width), static_cast<int>(height)));
+    EXPECT_TRUE(band);
+    for (unsigned y = 0; band && y < height; ++y) {
+      auto* row = reinterpret_cast<WORD*>(FreeImage_GetScanLine(band.get(), static_cast<int>(y)));
+      for (unsigned x = 0; x < width; ++x) row[x] = static_cast<WORD>(1000 + x + y);
+    }
+    const fs::path path = FDir / name;
+    EXPECT_TRUE(FreeImage_Save(FIF_PNG, band.get(), path.string().c_str(), PNG_DEFAULT));
+    TJp2Header header;
+    std::string error;
+    EXPECT_EQ(ReadJp2Header(path, header, error), TJp2HeaderStatus::NotOpened);
+    return Wide(path);
+  };
+  const std::wstring red = grey("red.png", 300, 200), green = grey("green.png", 150, 100),
+                     blue = grey("blue.png", 300, 200);
+  TCompositeState job;
+  ProcessBand(job, FHost, red, FIF_PNG, TBand::Red);
+  ProcessBand(job, FHost, green, FIF_PNG, TBand::Green);
+  ProcessBand(job, FHost, blue, FIF_PNG, TBand::Blue);
+  EXPECT_EQ(job.BandSet, kBandSetRed | kBandSetBlue);
+  EXPECT_EQ(FHost.Calls, (Calls{L"status: Processing red", L"repaint", L"status: Processing green", L"repaint",
+                                L"box: Size of green differs from red", L"status: Processing blue", L"repaint"}));
 }
 
 TEST_F(JobTest, RepeatedJobsOverwriteTheOutput) {
