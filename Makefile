@@ -1,5 +1,5 @@
 # Front door. Each target installs what is missing on a Debian 12 machine (apt as root, or sudo).
-.PHONY: all deps build demo test bench fuzz dist screenshot clean
+.PHONY: all deps build demo test mutants bench fuzz dist screenshot clean
 
 all: build
 
@@ -16,6 +16,10 @@ demo: deps
 # Every test, native and Windows-under-Wine.
 test:
 	scripts/test.sh
+
+# Small faults planted one at a time in a scratch copy: which ones the tests let through (minutes; not run by CI).
+mutants: deps
+	scripts/mutants.sh
 
 # Full-tile benchmark against GDAL (minutes; about 400 MB of sample bands, cached).
 bench: deps
