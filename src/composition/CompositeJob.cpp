@@ -220,13 +220,6 @@ std::wstring ReplaceFirstNoCase(const std::wstring& text, const std::wstring& pa
 }
 
 namespace {
-bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
-  if (suffix.size() > text.size()) return false;
-  for (size_t k = 0; k < suffix.size(); ++k)
-    if (AsciiUpper(text[text.size() - suffix.size() + k]) != AsciiUpper(suffix[k])) return false;
-  return true;
-}
-
 // L2A names end in the band code and the resolution: "..._B04_10m.jp2". B08 exists at 10 m
 // only, B8A (the false-colour red at 20 m and 60 m) at those two only.
 constexpr size_t kL2aTokenLength = 11;  // "B04_10m.jp2"

@@ -8,14 +8,6 @@ bool SameNameNoCase(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() && EndsWithNoCase(a, b);
 }
 
-bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
-  if (suffix.size() > text.size()) return false;
-  const size_t at = text.size() - suffix.size();
-  for (size_t k = 0; k < suffix.size(); ++k)
-    if (AsciiUpper(text[at + k]) != AsciiUpper(suffix[k])) return false;
-  return true;
-}
-
 const std::vector<int>& L2aResolutions() {
   static const std::vector<int> metres{10, 20, 60};
   return metres;

@@ -17,7 +17,6 @@ struct TProductRequest {
 
 // ASCII letters compared without regard to case, as the band names are.
 bool SameNameNoCase(const std::wstring& a, const std::wstring& b);
-bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix);
 
 // The resolution folders of an L2A IMG_DATA folder, finest first.
 const std::vector<int>& L2aResolutions();

@@ -9,6 +9,7 @@
 #include <random>
 #include <system_error>
 
+#include "FileNames.h"
 #include "ImageFiles.h"
 #include "ProductFiles.h"
 #include "ProductJob.h"

@@ -15,3 +15,11 @@ std::wstring AsciiUpper(std::wstring text) {
   for (wchar_t& c : text) c = AsciiUpper(c);
   return text;
 }
+
+bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
+  if (suffix.size() > text.size()) return false;
+  const size_t at = text.size() - suffix.size();
+  for (size_t k = 0; k < suffix.size(); ++k)
+    if (AsciiUpper(text[at + k]) != AsciiUpper(suffix[k])) return false;
+  return true;
+}

@@ -8,3 +8,5 @@ std::wstring FileNamePart(const std::wstring& path);
 
 wchar_t AsciiUpper(wchar_t c);
 std::wstring AsciiUpper(std::wstring text);
+// True when text ends in suffix, the letters a to z matched in either case.
+bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix);
