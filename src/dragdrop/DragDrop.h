@@ -56,7 +56,6 @@ class TClassInfo {
   TClassInfo(const TClassInfo&) = delete;
   TClassInfo& operator=(const TClassInfo&) = delete;
   const char* ClassName() const { return FName; }
-  const TClassInfo* ClassParent() const { return FParent; }
   // Every class inherits from itself.
   bool InheritsFrom(const TClassInfo* AClass) const;
 

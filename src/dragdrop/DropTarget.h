@@ -29,16 +29,9 @@ class TSmallSet {
   constexpr TSmallSet(std::initializer_list<E> Members) {
     for (E m : Members) FBits = static_cast<Bits>(FBits | (Bits(1) << m));
   }
-  static constexpr TSmallSet FromBits(Bits Value) {
-    TSmallSet s;
-    s.FBits = Value;
-    return s;
-  }
   constexpr bool Contains(E Member) const { return (FBits >> Member) & 1; }
   constexpr bool Empty() const { return FBits == 0; }
-  constexpr Bits ToBits() const { return FBits; }
   void Include(E Member) { FBits = static_cast<Bits>(FBits | (Bits(1) << Member)); }
-  void Exclude(E Member) { FBits = static_cast<Bits>(FBits & ~(Bits(1) << Member)); }
   constexpr bool operator==(const TSmallSet& Other) const { return FBits == Other.FBits; }
   constexpr bool operator!=(const TSmallSet& Other) const { return FBits != Other.FBits; }
 
@@ -181,7 +174,6 @@ class TCustomDropTarget : public TDragDropComponent, public IDropTarget {
   const TControlList& Targets() const { return FTargets; }
   IDataObject* DataObject() const { return FDataObject.Get(); }
   IDropTargetHelper* DropTargetHelper() const { return FDropTargetHelper.Get(); }
-  HIMAGELIST Images() const { return FImages; }
 
   TDropTargetEvent OnEnter;
   TDropTargetEvent OnDragOver;

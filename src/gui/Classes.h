@@ -33,7 +33,7 @@ void WithEventCleared(TNotifyEvent& Event, F&& Apply) {
 
 enum TOperation { opInsert, opRemove };
 
-// Component state bits (ComponentState()).
+// Component state bits (FComponentState).
 enum : unsigned {
   csLoading = 1u << 0,     // properties are being applied from a layout
   csDesigning = 1u << 1,   // edited in a form designer, not running
@@ -60,7 +60,6 @@ class TComponent : public TObject {
   // Index of AComponent among the owned components, -1 when not owned.
   int IndexOfComponent(const TComponent* AComponent) const;
 
-  unsigned ComponentState() const { return FComponentState; }
   bool Loading() const { return (FComponentState & csLoading) != 0; }
   bool DesignMode() const { return (FComponentState & csDesigning) != 0; }
   bool Destroying() const { return (FComponentState & csDestroying) != 0; }

@@ -16,9 +16,6 @@ TScreen* Screen = nullptr;
 namespace {
 // Windows 10's names, which the Windows 7 headers this program builds against do not have.
 constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED
-const HANDLE kDpiContextPerMonitorV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
-const HANDLE kDpiContextPerMonitor = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3));
-constexpr int kProcessPerMonitorDpiAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
 
 // Entry points that Windows 7 lacks: looked up, never linked, so the program still starts there.
 template <class F>
@@ -107,23 +104,6 @@ int DpiForWindow(HWND Wnd) {
     if (d) return static_cast<int>(d);
   }
   return SystemDpi();
-}
-
-void EnablePerMonitorDpiAwareness() {
-  using CtxFn = BOOL(WINAPI*)(HANDLE);
-  if (auto fn = UserEntry<CtxFn>("SetProcessDpiAwarenessContext")) {
-    if (fn(kDpiContextPerMonitorV2) || fn(kDpiContextPerMonitor)) return;
-    if (GetLastError() == ERROR_ACCESS_DENIED) return;  // already set (manifest)
-  }
-  if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
-    using Fn = HRESULT(WINAPI*)(int);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
-    HRESULT hr = fn ? fn(kProcessPerMonitorDpiAware) : E_NOTIMPL;
-    // shcore stays loaded: the process keeps using it.
-    if (SUCCEEDED(hr) || hr == E_ACCESSDENIED) return;
-  }
-  using OldFn = BOOL(WINAPI*)();
-  if (auto fn = UserEntry<OldFn>("SetProcessDPIAware")) fn();
 }
 
 // ---------------------------------------------------------------------------------------- TForm
@@ -527,19 +507,6 @@ void TApplication::Terminate() {
   if (FTerminated) return;
   FTerminated = true;
   PostQuitMessage(0);
-}
-
-void TApplication::ProcessMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      FTerminated = true;
-      PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the loop that owns it
-      return;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
 }
 
 void TApplication::HandleException(const std::exception* E) {

@@ -18,8 +18,6 @@ int ScaleForDpi(int Value, int Dpi);
 // DPI of the monitor that shows Wnd, or the system DPI where the system cannot tell.
 int DpiForWindow(HWND Wnd);
 int SystemDpi();
-// Makes this process per-monitor DPI aware when the manifest did not (tests); harmless twice.
-void EnablePerMonitorDpiAwareness();
 
 // R itself when some monitor's work area shows part of it; otherwise R with its size kept,
 // moved inside the nearest monitor's work area (to its top-left when it is larger).
@@ -176,8 +174,6 @@ class TApplication : public TComponent {
   // True while Run waits for the next message: a message sent to a window now is handled
   // with nothing but the loop below it.
   bool Idle() const { return FIdle; }
-  // Serves every queued message, then returns.
-  void ProcessMessages();
   // Reports an error caught at a window procedure or callback boundary: OnException when
   // set, else a message box with the error's text.
   void HandleException(const std::exception* E);

@@ -17,11 +17,6 @@ void TLabel::CreateParams(TCreateParams& Params) {
   Params.Style &= ~static_cast<DWORD>(WS_TABSTOP);
 }
 
-void TLabel::SetAutoSize(bool Value) {
-  FAutoSize = Value;
-  AdjustBounds();
-}
-
 void TLabel::SetCaption(const std::wstring& Value) {
   TWinControl::SetCaption(Value);
   AdjustBounds();
@@ -49,7 +44,7 @@ SIZE TLabel::TextExtent() const {
 }
 
 void TLabel::AdjustBounds() {
-  if (!FAutoSize || Loading() || Destroying()) return;
+  if (Loading() || Destroying()) return;
   SIZE s = TextExtent();
   SetBounds(FLeft, FTop, s.cx, s.cy);
 }

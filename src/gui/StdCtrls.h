@@ -12,8 +12,6 @@ class TLabel : public TWinControl {
  public:
   explicit TLabel(TComponent* AOwner);
 
-  bool AutoSize() const { return FAutoSize; }
-  void SetAutoSize(bool Value);
   void SetCaption(const std::wstring& Value) override;
 
   // Width and height the text needs in the label's font (at least 1 x line height).
@@ -24,9 +22,6 @@ class TLabel : public TWinControl {
   void CreateParams(TCreateParams& Params) override;
   void FontChanged() override;
   void AdjustBounds();
-
- private:
-  bool FAutoSize = true;
 };
 
 // A push button; OnClick when pressed.
