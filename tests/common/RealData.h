@@ -19,15 +19,15 @@ inline bool RealDataRequired() {
 
 // In a test body or SetUp: skips (or fails, when required) unless where, a folder or file of the
 // real data, exists. An empty path stands for the whole real-data folder being unknown.
-#define BANDWEAVE_NEED_REAL_DATA(where)                                                         \
-  do {                                                                                         \
-    const std::filesystem::path bandweaveRealPath_ = (where);                                  \
-    std::error_code bandweaveRealError_;                                                       \
+#define BANDWEAVE_NEED_REAL_DATA(where)                                                          \
+  do {                                                                                          \
+    const std::filesystem::path bandweaveRealPath_ = (where);                                   \
+    std::error_code bandweaveRealError_;                                                        \
     if (bandweaveRealPath_.empty() || !std::filesystem::exists(bandweaveRealPath_, bandweaveRealError_)) { \
-      if (testenv::RealDataRequired())                                                         \
-        FAIL() << "the real ESA files are required (BANDWEAVE_REQUIRE_REAL_DATA) but absent: " \
-               << (bandweaveRealPath_.empty() ? std::string("BANDWEAVE_REAL_DATA is not set")  \
-                                              : bandweaveRealPath_.u8string());                \
-      GTEST_SKIP() << "real ESA files absent";                                                 \
-    }                                                                                          \
+      if (testenv::RealDataRequired())                                                          \
+        FAIL() << "the real ESA files are required (BANDWEAVE_REQUIRE_REAL_DATA) but absent: "  \
+               << (bandweaveRealPath_.empty() ? std::string("BANDWEAVE_REAL_DATA is not set")   \
+                                              : bandweaveRealPath_.u8string());                 \
+      GTEST_SKIP() << "real ESA files absent";                                                  \
+    }                                                                                           \
   } while (0)
