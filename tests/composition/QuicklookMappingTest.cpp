@@ -1,6 +1,7 @@
 // The quicklook's 8-bit mapping on generated bands, at the edges of its range: no data, the
 // darkest valid samples, where 1 turns into 2, the top of the scale and the largest sample;
 // with a product's offset and without one. Runs everywhere, with or without the real files.
+// A pixel where any band has no data is 0,0,0.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -59,8 +60,9 @@ class QuicklookMapping : public ::testing::Test {
     fs::remove_all(FDir, ignored);
   }
 
-  // Red, green and blue hold the edges in one row each, green and blue shifted along it so that
-  // a band in another's channel shows; a second row holds them backwards.
+  // The first column is no data: in every band on the first row, in red alone on the second.
+  // The other edges fill the rest of each row, all bands alike on the first row and each band
+  // shifted along the second, so that a band in another's channel shows.
   TBandNames MakeBands(const fs::path& dir, const std::vector<TEdge>& edges) {
     fs::create_directories(dir);
     TBandNames names;
@@ -80,12 +82,11 @@ class QuicklookMapping : public ::testing::Test {
     }
     return names;
   }
-  // Which edge band c holds at pixel (x, y).
+  // Which edge band c holds at pixel (x, y); edge 0 is no data.
   static size_t At(uint32_t c, uint32_t x, uint32_t y, uint32_t width) {
-    const uint32_t column = y == 0 ? x : width - 1 - x;
-    return (column + c * 3) % width;
+    if (x == 0) return y == 0 || c == 0 ? 0 : c;
+    return 1 + (x - 1 + c * 3 * y) % (width - 1);
   }
-
   void ExpectMapped(const fs::path& dir, const std::vector<TEdge>& edges, const wchar_t* offsetNote) {
     const TBandNames names = MakeBands(dir, edges);
     const fs::path out = dir / "ql.png";
@@ -98,14 +99,24 @@ class QuicklookMapping : public ::testing::Test {
     const auto width = static_cast<uint32_t>(edges.size());
     ASSERT_EQ(FreeImage_GetWidth(picture.get()), width);
     ASSERT_EQ(FreeImage_GetHeight(picture.get()), 2u);
+    // The transparent colour 0,0,0 makes FreeImage read the picture with an alpha channel.
+    const unsigned step = FreeImage_GetBPP(picture.get()) / 8;
+    ASSERT_GE(step, 3u);
     const int byteOf[3] = {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE};
     for (uint32_t y = 0; y < 2; ++y) {
       const BYTE* line = FreeImage_GetScanLine(picture.get(), static_cast<int>(1 - y));
-      for (uint32_t x = 0; x < width; ++x)
+      for (uint32_t x = 0; x < width; ++x) {
+        const BYTE* pixel = line + step * x;
+        // No data in any band makes the whole pixel 0,0,0 (and transparent).
+        bool noData = false;
+        for (uint32_t c = 0; c < 3; ++c) noData = noData || edges[At(c, x, y, width)].Number == 0;
         for (uint32_t c = 0; c < 3; ++c) {
           const TEdge& edge = edges[At(c, x, y, width)];
-          EXPECT_EQ(int{line[3 * x + byteOf[c]]}, int{edge.Byte}) << "sample " << edge.Number << ", channel " << c;
+          EXPECT_EQ(int{pixel[byteOf[c]]}, noData ? 0 : int{edge.Byte})
+              << "sample " << edge.Number << ", channel " << c << ", pixel " << x << "," << y;
         }
+        if (step == 4) EXPECT_EQ(int{pixel[FI_RGBA_ALPHA]}, noData ? 0 : 255) << "pixel " << x << "," << y;
+      }
     }
   }
 
