@@ -13,6 +13,7 @@
 #include "AppDriver.h"
 #include "ProductTrees.h"
 #include "SampleValues.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 
 using namespace appdriver;
@@ -100,8 +101,7 @@ TEST_F(App, BandFileArgumentRunsTheJobReportsAndStoresEverythingAtClose) {
 // (L1C) true colour, beside the red band or beside the zip.
 TEST_F(App, ProductFolderAndZipArgumentsGiveTheirComposites) {
   namespace pt = producttrees;
-  const fs::path dir = fs::temp_directory_path() / "bandweave-app-products";
-  fs::remove_all(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-app-products-");
   const pt::TProduct l2a = pt::MakeL2a(dir / "l2a", {{10, testenv::TestData() / "tile"}, {20, testenv::TestData() / "tiny"}});
   const pt::TProduct l1c = pt::MakeL1c(dir / "l1c", testenv::TestData() / "tile");
   const fs::path zips = dir / "zips";

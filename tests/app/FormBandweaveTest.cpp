@@ -19,6 +19,7 @@
 #include "FakeDataObject.h"
 #include "Bandweaveform.h"
 #include "FreeImageSession.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 #include "WinTestKit.h"
 #include "qelRegistryKey.h"
@@ -370,8 +371,7 @@ TEST_F(MainWindow, NameFromALargerFileNameWBlockEndsAtItsTerminator) {
 TEST_F(MainWindow, DroppedProductFolderAndZipRunTheirJobs) {
   if (!fs::exists(testenv::TestData() / "tile")) GTEST_SKIP() << "generated tile missing";
   namespace pt = producttrees;
-  const fs::path dir = fs::temp_directory_path() / "bandweave-form-products";
-  fs::remove_all(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-form-products-");
   const pt::TProduct l2a = pt::MakeL2a(dir, {{10, testenv::TestData() / "tile"}});
   pt::WriteBytes(dir / "zips" / "S2A_MSIL2A.zip", pt::ZipBytes(pt::EntriesOf(l2a.Safe)));
   Pump(300);

@@ -18,6 +18,7 @@
 #include "ImageTestEnvironment.h"
 #include "RecordingHost.h"
 #include "RealData.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
@@ -82,10 +83,7 @@ TRun ExpectBothWaysAlike(const std::vector<fs::path>& bands) {
 class DirectDecodingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FDir = fs::temp_directory_path() / (std::string("bandweave-direct-") + info->name());
-    fs::remove_all(FDir);
-    fs::create_directories(FDir);
+    FDir = testenv::FreshPrivateFolder("bandweave-direct-");
   }
   void TearDown() override {
     compositionTesting::SetDirectDecoding(true);

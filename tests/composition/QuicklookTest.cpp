@@ -14,6 +14,7 @@
 #include "Quicklook.h"
 #include "RealData.h"
 #include "TempFile.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 #include "TrueColour.h"
 
@@ -25,8 +26,7 @@ class Quicklook : public ::testing::Test {
   void SetUp() override {
     FReal = testenv::RealData();
     BANDWEAVE_NEED_REAL_DATA(FReal);
-    FWork = fs::temp_directory_path() / ("bandweave-quicklook-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    fs::create_directories(FWork);
+    FWork = testenv::FreshPrivateFolder("bandweave-quicklook-");
   }
   void TearDown() override {
     std::error_code ignored;
@@ -165,8 +165,7 @@ TEST_F(Quicklook, MetadataIsFoundUpToFourFoldersAboveTheBand) {
 
 // Each way a metadata file gives no offset is told apart: the note says which.
 TEST(QuicklookOffsets, AMetadataFileThatGivesNoOffsetSaysWhy) {
-  const fs::path dir = fs::temp_directory_path() / ("bandweave-offsets-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-  fs::create_directories(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-offsets-");
   const std::wstring band = (dir / "T_B04_60m.jp2").wstring();
   const auto write = [&](const std::string& text) { std::ofstream(dir / "MTD_MSIL2A.xml", std::ios::binary) << text; };
   const std::string offset = "<r><BOA_ADD_OFFSET band_id=\"3\">-1000</BOA_ADD_OFFSET></r>";

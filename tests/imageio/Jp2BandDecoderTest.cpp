@@ -16,6 +16,7 @@
 #include "Jp2BandDecoder.h"
 #include "Jp2Encode.h"
 #include "Jp2GeoBoxes.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -32,10 +33,7 @@ int32_t Noise(uint32_t precision, uint32_t x, uint32_t y) {
 class DecoderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FDir = fs::temp_directory_path() / (std::string("bandweave-decoder-") + info->name());
-    fs::remove_all(FDir);
-    fs::create_directories(FDir);
+    FDir = testenv::FreshPrivateFolder("bandweave-decoder-");
   }
   void TearDown() override { fs::remove_all(FDir); }
 

@@ -11,6 +11,7 @@
 
 #include "Jp2GeoBoxes.h"
 #include "RealData.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 #include "TrueColour.h"
 #include "XmlTree.h"
@@ -229,8 +230,7 @@ TEST(Jp2GeoBoxes, HugePixelsGiveNoGridOnceTheirNumbersStopBeingFinite) {
 }
 
 TEST(Jp2GeoBoxes, FileReaderStopsAtTheCodestreamAndSurvivesOddLengths) {
-  const fs::path dir = fs::temp_directory_path() / "bandweave-jp2geo-test";
-  fs::create_directories(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-jp2geo-");
   const fs::path path = dir / "x_B04.jp2";
   auto write = [&](const Bytes& b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
