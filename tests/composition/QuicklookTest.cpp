@@ -197,9 +197,7 @@ TEST(QuicklookOffsets, AMetadataFileThatGivesNoOffsetSaysWhy) {
 // earlier quicklook and nothing of its own.
 TEST(QuicklookFile, ReplacesALinkAtItsNameAndNeverWritesThroughOne) {
   FreeImageSession images;
-  const fs::path dir = fs::temp_directory_path() / "bandweave-quicklook-links";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-quicklook-links-");
   TBandNames names;
   names.Started = true;
   jp2encode::TLayout layout;

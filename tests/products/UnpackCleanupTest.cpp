@@ -12,6 +12,7 @@
 #include "ProductTrees.h"
 #include "RecordingHost.h"
 #include "TempFile.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 #include "qelUtils.h"
 
@@ -46,8 +47,7 @@ void InterruptWhileUnpacking() {
 
 TEST(ProductZipUnpacking, TheBandBeingWrittenGoesWithItsFolderAtOnce) {
   ASSERT_FALSE(testenv::TestData().empty()) << "BANDWEAVE_TEST_DATA is not set";
-  const fs::path dir = fs::temp_directory_path() / "bandweave-unpack-cleanup";
-  fs::remove_all(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-unpack-cleanup-");
   const TProduct product = MakeL1c(dir / "src", testenv::TestData() / "tile");
   gDrop = dir / "drop";
   const fs::path zip = gDrop / "product.zip";
