@@ -13,6 +13,7 @@
 #include "CompositeStream.h"
 #include "Jp2BandDecoder.h"
 #include "Jp2Encode.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -49,10 +50,7 @@ class TCollectingSink : public TRowSink {
 class CompositeStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FDir = fs::temp_directory_path() / (std::string("bandweave-stream-") + info->name());
-    fs::remove_all(FDir);
-    fs::create_directories(FDir);
+    FDir = testenv::FreshPrivateFolder("bandweave-stream-");
   }
   void TearDown() override { fs::remove_all(FDir); }
 
