@@ -46,7 +46,7 @@ bool DecodeCloudClasses(const TMaskSource& source, const TJp2Header& header, con
     error = "cannot open the file";
     return false;
   }
-  if (!codec.Open(file, header.Container)) {
+  if (!codec.Open(file, header)) {
     error = codec.Error();
     return false;
   }

@@ -149,7 +149,7 @@ bool TCompositeStream::StartBand(int band, const TWorkCallbacks& callbacks, std:
     error = "cannot open the file";
     return false;
   }
-  if (!first->Codec.Open(first->File, header.Container, FReduce, 0)) {
+  if (!first->Codec.Open(first->File, header, FReduce, 0)) {
     error = first->Codec.Error();
     return false;
   }
@@ -236,7 +236,7 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
           if (!codec) {
             codec = std::make_unique<TOpenCodec>();
             if (!codec->File.Open(FPaths[band])) return fail(band, "cannot open the file");
-            if (!codec->Codec.Open(codec->File, FBands[band]->Header.Container, FReduce, 0))
+            if (!codec->Codec.Open(codec->File, FBands[band]->Header, FReduce, 0))
               return fail(band, codec->Codec.Error());
           }
           if (!codec->Codec.DecodeTile(tile)) return fail(band, codec->Codec.Error());
