@@ -161,6 +161,7 @@ bool TCogWriter::FlushTileRow(size_t index) {
     const size_t size = libdeflate_zlib_compress(compressor.get(), tile.data(), inSize, out.data(), out.size());
     if (size == 0) return false;
     out.resize(size);
+    out.shrink_to_fit();  // a row of tiles waits whole: hold what they take, not their bound
 
     if (next) {
       // This tile's columns halve into columns of their own in the next level: no two workers

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The cloud-optimised GeoTIFF and preview rows of the benchmark, against GDAL, on the same
+# generated tile as scripts/bench.sh (which calls this at its end):
+#   gdal-cog      gdalbuildvrt -separate + gdal_translate -of COG, DEFLATE with the predictor,
+#                 all cores
+#   cli-cog       bandweave-cli --cog natively
+#   gdal-preview  gdal_translate of the same VRT to an 8-bit PNG at 1/8 of the size
+#                 (-outsize, -ot Byte -scale 0 2500 1 255)
+#   cli-preview   bandweave-cli --preview --reduce 3 natively
+# It prints wall seconds, peak memory and output size of each, the ratios to GDAL's run of the
+# same kind and the targets with PASS or MISS: the COG in at most 0.5 x GDAL's time and
+# 300 MiB, the preview in at most GDAL's time. The COG must also pass GDAL's validator.
+#   BANDWEAVE_BENCH_RUNS selects runs (names above; when it names none of them, nothing runs),
+#   BANDWEAVE_BENCH_SIZE another tile size, BANDWEAVE_NATIVE_BUILD another build tree than
+#   build/bench-native.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
+all="gdal-cog cli-cog gdal-preview cli-preview"
+runs=""
+for run in ${BANDWEAVE_BENCH_RUNS:-$all}; do [[ " $all " == *" $run "* ]] && runs+=" $run"; done
+[ -n "$runs" ] || exit 0
+size=${BANDWEAVE_BENCH_SIZE:-10980}
+tile=$BANDWEAVE_CACHE/bench-tile-$size
+stem=T33UUP_20250101T101021_
+validator=/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py
+work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-cog.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+has() { [[ " $runs " == *" $1"* ]]; }
+
+mkdir -p "$BANDWEAVE_CACHE"
+flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
+mkdir "$work/tile"
+for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
+dropped=$work/tile/${stem}B03.jp2
+if has cli-; then
+  nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
+  cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata" \
+    >"$work/step.log" 2>&1 && cmake --build "$nb" -j2 --target bandweave-cli >>"$work/step.log" 2>&1 ||
+    { cat "$work/step.log" >&2; exit 1; }
+  cli=$top/$nb/src/cli/bandweave-cli
+fi
+if has gdal-; then
+  gdalbuildvrt -q -separate "$work/rgb.vrt" "$work/tile/${stem}B04.jp2" "$work/tile/${stem}B03.jp2" \
+    "$work/tile/${stem}B02.jp2"
+fi
+
+now() { date +%s.%N; }
+# timed NAME OUTPUT COMMAND...: wall time, GNU time's peak of the process and the output's size.
+timed() {
+  local name=$1 out=$2 t0 t1
+  shift 2
+  rm -f "$out"
+  t0=$(now)
+  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err" || true
+  t1=$(now)
+  if [ ! -s "$out" ]; then
+    echo "$name: no output written:" >&2
+    tail -5 "$work/err" >&2
+    return 0
+  fi
+  local note=-
+  if [[ $name == *cog ]]; then
+    /usr/bin/python3 "$validator" "$out" >"$work/valid" 2>&1 && ! grep -qi warning "$work/valid" && note=valid ||
+      { note=INVALID; cat "$work/valid" >&2; }
+  fi
+  echo "$name $(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(tail -1 "$work/rss") $(stat -L -c %s "$out") $note" \
+    >>"$work/results"
+  rm -f "$out" "$out.aux.xml"
+}
+
+small=$(((size + 7) / 8))
+: >"$work/results"
+for run in $runs; do
+  echo "  $run ..." >&2
+  case $run in
+    gdal-cog)
+      GDAL_NUM_THREADS=ALL_CPUS timed gdal-cog "$work/gdal.tif" gdal_translate -q -of COG -co COMPRESS=DEFLATE \
+        -co PREDICTOR=2 -co NUM_THREADS=ALL_CPUS "$work/rgb.vrt" "$work/gdal.tif" ;;
+    cli-cog) timed cli-cog "$work/tile/${stem}48.tif" "$cli" --cog "$dropped" ;;
+    gdal-preview)
+      timed gdal-preview "$work/gdal.png" gdal_translate -q -of PNG -outsize "$small" "$small" -ot Byte \
+        -scale 0 2500 1 255 "$work/rgb.vrt" "$work/gdal.png" ;;
+    cli-preview) timed cli-preview "$work/tile/${stem}48_ql.png" "$cli" --preview --reduce 3 "$dropped" ;;
+  esac
+done
+
+echo
+awk '
+  { name[NR] = $1; wall[$1] = $2; kb[$1] = $3; bytes[$1] = $4; note[$1] = $5; n = NR }
+  function base(r) { return r ~ /cog/ ? "gdal-cog" : "gdal-preview" }
+  function ratio(a, b) { return b > 0 ? sprintf("%6.2f", a / b) : "     -" }
+  function check(ok, text) { printf "  %-4s  %s\n", ok ? "PASS" : "MISS", text }
+  END {
+    printf "%-12s %8s %9s %10s   %8s %8s %8s   %s\n", "run", "wall s", "peak MiB", "output MiB", "wall x", "peak x", "size x", "COG validator"
+    for (i = 1; i <= n; i++) {
+      r = name[i]; g = base(r)
+      printf "%-12s %8.2f %9.0f %10.1f   %8s %8s %8s   %s\n", r, wall[r], kb[r] / 1024, bytes[r] / 1048576,
+        ratio(wall[r], wall[g]), ratio(kb[r], kb[g]), ratio(bytes[r], bytes[g]), note[r] == "-" ? "" : note[r]
+    }
+    print ""
+    print "Targets (COG and preview):"
+    if (("cli-cog" in wall) && ("gdal-cog" in wall))
+      check(wall["cli-cog"] <= 0.5 * wall["gdal-cog"], sprintf("%-11s wall %.2f x GDAL COG (at most 0.5)", "cli-cog", wall["cli-cog"] / wall["gdal-cog"]))
+    if ("cli-cog" in wall) {
+      check(kb["cli-cog"] <= 300 * 1024, sprintf("%-11s peak memory %.0f MiB (at most 300)", "cli-cog", kb["cli-cog"] / 1024))
+      check(note["cli-cog"] == "valid", sprintf("%-11s GDAL validator: %s", "cli-cog", note["cli-cog"]))
+    }
+    if (("cli-preview" in wall) && ("gdal-preview" in wall))
+      check(wall["cli-preview"] <= wall["gdal-preview"], sprintf("%-11s wall %.2f x GDAL preview (at most 1.0)", "cli-preview", wall["cli-preview"] / wall["gdal-preview"]))
+  }' "$work/results"
