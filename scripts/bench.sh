@@ -232,4 +232,5 @@ awk -v cores="$cores" '
   }' "$work/results"
 [ -s "$work/during" ] && cat "$work/during"
 [ -s "$work/ways" ] && { echo "The way the samples took:"; sed 's/^/  /' "$work/ways"; }
+echo; scripts/bench-cog.sh || echo "scripts/bench-cog.sh failed" >&2  # the COG and preview rows
 exit 0
