@@ -25,7 +25,11 @@ struct TJobSettings {
   TProductRequest Product;  // for product and zip jobs
   bool WorldFile = false;   // .pgw and .png.aux.xml beside each PNG written
   bool Quicklook = false;   // an 8-bit true-colour PNG beside the composite
-  unsigned Reduce = 0;      // the quicklook at 1/2^Reduce resolution
+  bool Preview = false;     // that PNG alone, with no composite
+  bool Cog = false;         // the TIFF as a cloud-optimised GeoTIFF
+  unsigned Reduce = 0;      // the quicklook (or preview) at 1/2^Reduce resolution; without
+                            // either, the composite at that resolution level
+  unsigned CompositeReduce() const { return Quicklook || Preview ? 0 : Reduce; }
   std::wstring OutFolder;   // every output goes here (ending in its delimiter); empty: beside the sources
 
   std::vector<std::string> OutputArguments;   // shape every job's outputs: recorded in them

@@ -41,11 +41,15 @@ std::wstring AuxXmlName(const std::wstring& png) { return png + L".aux.xml"; }
 std::wstring CompositeName(const TBandNames& names, const TJobSettings& settings) {
   TBandNames placed = names;
   if (!settings.OutFolder.empty()) placed.OutputFolder = settings.OutFolder;
-  return OutputName(placed, settings.Format);
+  return OutputName(placed, settings.Format, settings.CompositeReduce());
 }
 
 std::vector<std::wstring> SideFileNames(const std::wstring& composite, const TJobSettings& settings) {
   std::vector<std::wstring> names;
+  if (settings.Preview) {  // composite is the preview itself
+    if (settings.WorldFile) names = {WorldFileName(composite), AuxXmlName(composite)};
+    return names;
+  }
   if (settings.WorldFile && settings.Format == TSaveFormat::Png) {
     names.push_back(WorldFileName(composite));
     names.push_back(AuxXmlName(composite));
@@ -83,6 +87,7 @@ TJobFiles JobFiles(const TBatchJob& job, const TJobSettings& settings) {
   if (!files.Bands.Started) return files;
   if (job.Kind != TJobKind::Zip) files.Sources = {files.Bands.Red, files.Bands.Green, files.Bands.Blue};
   files.Composite = CompositeName(files.Bands, settings);
+  if (settings.Preview) files.Composite = QuicklookName(files.Composite);
   files.SideFiles = SideFileNames(files.Composite, settings);
   return files;
 }

@@ -9,7 +9,8 @@
 #include "CompositeJob.h"
 
 struct TJobFiles {
-  std::wstring Composite;               // empty when it cannot be known before the job runs
+  std::wstring Composite;               // empty when it cannot be known before the job runs; with
+                                        // --preview the preview, the one picture written
   std::vector<std::wstring> SideFiles;  // the quicklook and world files asked for
   std::vector<std::wstring> Sources;    // what the outputs are made from: three bands, or the zip
   TBandNames Bands;                     // the band set (for a zip, the names inside it)

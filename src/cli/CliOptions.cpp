@@ -124,7 +124,18 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
                "offset of the product's MTD_MSIL2A.xml or MTD_MSIL1C.xml (0 when\n"
                "there is none)")
       ->group(kOutputGroup);
-  app.add_option("--reduce", reduce, "decode the quicklook at 1/2^N resolution (N = 0 .. 15)")
+  app.add_flag("--cog", job.Cog,
+               "write the TIFF as a cloud-optimised GeoTIFF (512 x 512 tiles,\n"
+               "internal overviews), under the same name")
+      ->group(kOutputGroup);
+  app.add_flag("--preview", job.Preview,
+               "write only the quicklook (..._48_ql.png), decoded at the\n"
+               "resolution asked for by --reduce, with no 48-bit composite")
+      ->group(kOutputGroup);
+  app.add_option("--reduce", reduce,
+                 "with --quicklook or --preview: decode it at 1/2^N resolution;\n"
+                 "otherwise write the composite at JPEG 2000 resolution level N,\n"
+                 "named ..._48_rN.tif (N = 0 .. 15)")
       ->type_name("N")
       ->check(Check([](const std::string& v) { return IsNumber(v, 0, 15); }, "takes a number from 0 to 15"))
       ->group(kOutputGroup);
@@ -198,8 +209,10 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
   if (!resolution.empty()) job.Product.Metres = std::stoi(resolution);
   options.ProductGiven = falseColour || !resolution.empty();
   if (!reduce.empty()) job.Reduce = static_cast<unsigned>(std::stoul(reduce));
-  if (!reduce.empty() && !job.Quicklook) return UsageError(L"--reduce goes with --quicklook");
-  if (job.WorldFile && !png && !job.Quicklook) return UsageError(L"--world-file goes with a PNG: --png or --quicklook");
+  if (job.Cog && png) return UsageError(L"--cog writes a TIFF: not with --png");
+  if (job.Cog && job.Preview) return UsageError(L"--preview writes no composite: not with --cog");
+  if (job.WorldFile && !png && !job.Quicklook && !job.Preview)
+    return UsageError(L"--world-file goes with a PNG: --png, --quicklook or --preview");
   if (options.Inputs.empty() && options.From.empty()) return UsageError(L"no band file given");
 
   // The format always, so that outputs made with and without --tiff are known as the same.

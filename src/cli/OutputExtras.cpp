@@ -32,7 +32,8 @@ void RemoveSidecars(const std::wstring& png) {
 }  // namespace
 
 bool WriteExtraOutputs(const TBatchJob& job, const TJobSettings& settings) {
-  if (!settings.WorldFile && !settings.Quicklook) return true;
+  const bool quicklookAsked = settings.Quicklook || settings.Preview;
+  if (!settings.WorldFile && !quicklookAsked) return true;
   if (job.Kind == TJobKind::Zip) {
     ToolError(L"no quicklook or side files for a zipped product: unpack it first");
     return false;
@@ -50,13 +51,16 @@ bool WriteExtraOutputs(const TBatchJob& job, const TJobSettings& settings) {
     if (!grid) WriteLine(stderr, L"bandweave-cli: the bands carry no common georeferencing; no world file written");
   }
   bool ok = true;
-  if (settings.WorldFile && settings.Format == TSaveFormat::Png) {
-    if (grid) ok = WriteSidecars(composite, *grid);
+  if (settings.WorldFile && settings.Format == TSaveFormat::Png && !settings.Preview) {
+    // A reduced composite covers the same ground with larger pixels.
+    const std::optional<TGridGeoreference> placed = grid ? ReducedGrid(*grid, settings.CompositeReduce()) : std::nullopt;
+    if (placed) ok = WriteSidecars(composite, *placed);
     else RemoveSidecars(composite);
   }
-  if (settings.Quicklook) {
-    const std::wstring name = QuicklookName(composite);
-    const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce);
+  if (quicklookAsked) {
+    // With --preview the composite's name is the preview's own.
+    const std::wstring name = settings.Preview ? composite : QuicklookName(composite);
+    const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce, JobSoftware(job.Kind, settings));
     for (const std::wstring& note : quicklook.Notes) WriteLine(stderr, L"Quicklook: " + note);
     if (!quicklook.Written) {
       ToolError(L"no quicklook written: " + quicklook.Error);

@@ -3,33 +3,29 @@
 #include "CompositeJob.h"
 #include "ConsoleHost.h"
 #include "ImageFiles.h"
+#include "JobOutputs.h"
 #include "OutputExtras.h"
 #include "ProductJob.h"
-#include "Quicklook.h"
 
-int WritePreviewOnly(const std::wstring& path, const TProductRequest& product, const TPreviewRequest& request) {
+int WritePreviewOnly(const TBatchJob& job, const TJobSettings& settings) {
   // The checks the composite job makes before it starts, with the console tool's answers.
-  const std::wstring band = IsProductPath(path) ? ProductBandFile(path, product) : path;
-  if (!band.empty()) {
+  const std::wstring band =
+      job.Kind == TJobKind::Product ? ProductBandFile(job.Input, settings.Product) : job.Input;
+  if (job.Kind != TJobKind::Zip && !band.empty()) {
     if (!IsExistingFile(band)) {
-      WriteLine(stderr, L"bandweave-cli: no such file: " + path);
+      ToolError(L"no such file: " + job.Input);
       return 2;
     }
     if (GetImageFileType(band) != FIF_JP2) {
-      WriteLine(stderr, L"bandweave-cli: not a JPEG 2000 file: " + band);
+      ToolError(L"not a JPEG 2000 file: " + band);
       return 2;
     }
     if (!DeriveBandNames(band).Started) {
-      WriteLine(stderr, std::wstring(L"bandweave-cli: ") + jobtext::kMissing);
+      ToolError(jobtext::kMissing);
       return 1;
     }
   }
-  TExtraOutputs extras;
-  extras.Quicklook = true;
-  extras.WorldFile = request.WorldFile;
-  extras.Reduce = request.Reduce;
-  // As a TIFF's: no side files for a composite that is not written.
-  if (!WriteExtraOutputs(path, product, 1, extras)) return 1;
-  WriteLine(stdout, QuicklookName(OutputName(DeriveBandNames(band), SaveFormatOf(request.SaveFormat))));
+  if (!WriteExtraOutputs(job, settings)) return 1;
+  WriteLine(stdout, JobFiles(job, settings).Composite);
   return 0;
 }

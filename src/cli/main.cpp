@@ -13,6 +13,7 @@
 #include "JobReport.h"
 #include "JobSearch.h"
 #include "OutputExtras.h"
+#include "Preview.h"
 #include "ProductJob.h"
 #include "BatchPlatform.h"
 #include "TempFile.h"
@@ -65,11 +66,19 @@ int RunSingle(const TCliOptions& options) {
   int status = 1;
   bool written = false;
   std::wstring message;
-  {
+  TJobOptions jobOptions;
+  jobOptions.Reduce = settings.CompositeReduce();
+  jobOptions.CloudOptimised = settings.Cog;
+  if (settings.Preview) {
+    FreeImageSession images;
+    status = WritePreviewOnly(job, settings);
+    written = status == 0;
+    for (const std::wstring& text : ToolErrors()) message += (message.empty() ? L"" : L"; ") + text;
+  } else {
     FreeImageSession images;
     ConsoleHost host(format, options.Beep, options.Times);
     host.SetOutputs(settings.OutFolder, JobSoftware(job.Kind, settings));
-    switch (ProcessDroppedPath(host, input, settings.Product)) {
+    switch (ProcessDroppedPath(host, input, settings.Product, jobOptions)) {
       case TJobOutcome::Saved:
         written = WriteExtraOutputs(job, settings);
         status = written ? 0 : 1;

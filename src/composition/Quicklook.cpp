@@ -129,7 +129,8 @@ std::wstring QuicklookName(const std::wstring& compositePath) {
   return (hasExtension ? compositePath.substr(0, dot) : compositePath) + L"_ql.png";
 }
 
-TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce) {
+TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
+                                const std::string& software) {
   TQuicklookResult result;
   const std::wstring* bands[3] = {&names.Red, &names.Green, &names.Blue};
   fs::path files[3];
@@ -202,6 +203,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   samples = std::vector<uint16_t>();
   KeepNoDataBlack(picture.get());
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
+  if (!software.empty()) FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Software", software.c_str());
 
   // A failed save leaves an earlier quicklook as it was, and nothing of its own.
   if (!SavePng(picture.get(), path)) {

@@ -28,8 +28,10 @@ struct TQuicklookResult {
   unsigned Width = 0, Height = 0;
 };
 
-// Writes the quicklook of red, green and blue to path (replacing it only once complete).
-TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce);
+// Writes the quicklook of red, green and blue to path (replacing it only once complete), with
+// software as its "Software" text when given: what made it, for a later run to compare.
+TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
+                                const std::string& software = {});
 
 // The quicklook's name: the composite's with "_ql.png" in place of its extension
 // ("..._48.tif" -> "..._48_ql.png").

@@ -10,7 +10,7 @@ constexpr uint16_t kAscii = 2, kShort = 3, kLong = 4, kDouble = 12, kLong8 = 16;
 // Tags, ascending as a directory lists them.
 constexpr uint16_t kNewSubfileType = 254, kImageWidth = 256, kImageLength = 257, kBitsPerSample = 258,
                    kCompression = 259, kPhotometric = 262, kImageDescription = 270, kSamplesPerPixel = 277,
-                   kPlanarConfig = 284, kPredictor = 317, kTileWidth = 322, kTileLength = 323, kTileOffsets = 324,
+                   kPlanarConfig = 284, kSoftware = 305, kPredictor = 317, kTileWidth = 322, kTileLength = 323, kTileOffsets = 324,
                    kTileByteCounts = 325, kSampleFormat = 339, kPixelScale = 33550, kTiepoint = 33922,
                    kGeoKeys = 34735, kGeoDoubles = 34736, kGeoAscii = 34737, kGdalNoData = 42113;
 constexpr uint16_t kReducedImage = 1, kAdobeDeflate = 8, kRgb = 2, kContig = 1, kHorizontal = 2, kUnsigned = 1;
@@ -75,6 +75,7 @@ TEntry Offsets(uint16_t tag, const std::vector<uint64_t>& values, bool big) {
 // What the plain TIFF writer carries besides its samples, for the full picture's directory.
 void AddMetadata(std::vector<TEntry>& entries, const TImageMetadata& metadata) {
   if (!metadata.Description.empty()) entries.push_back(Text(kImageDescription, metadata.Description));
+  if (!metadata.Software.empty()) entries.push_back(Text(kSoftware, metadata.Software));
   if (metadata.GeoTiff) {
     const TGeoTiffTags& geo = *metadata.GeoTiff;
     entries.push_back(Doubles(kPixelScale, geo.PixelScale, 3));

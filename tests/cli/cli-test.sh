@@ -100,7 +100,8 @@ check no-file 2
 check two-files 2 a b
 check both-formats 2 --png --tiff "$work/tile/${stem}B03.jp2"
 check unknown-option 2 --fast "$work/tile/${stem}B03.jp2"
-check reduce-alone 2 --reduce 1 "$work/tile/${stem}B03.jp2"
+check cog-with-png 2 --cog --png "$work/tile/${stem}B03.jp2"
+check preview-with-cog 2 --preview --cog "$work/tile/${stem}B03.jp2"
 check reduce-not-a-number 2 --quicklook --reduce x "$work/tile/${stem}B03.jp2"
 check reduce-last 2 "$work/tile/${stem}B03.jp2" --quicklook --reduce
 check world-file-without-png 2 --world-file "$work/tile/${stem}B03.jp2"

@@ -69,6 +69,28 @@ grep -q "^Size is 150, 100$" <(gdalinfo "$reduced") || fail "reduced: not half s
 red=$(gdalinfo -checksum "$data/tile/${stem}B04.jp2" | sed -n 's/^  Overviews checksum: \([0-9]*\).*/\1/p')
 [ "$(band_checksums "$reduced" | head -1)" = "  Checksum=$red" ] || fail "reduced: red is not the band's first overview"
 
+# In a batch, resume tells the outputs of these options apart by what each output records:
+# a COG does not satisfy a plain TIFF job nor the reverse, nor one reduction another.
+links "$work/batch/set" "$data/tile"
+batch() {  # batch EXPECTED-FIRST-WORD ARGS...: one job over the folder, written or skipped
+  local want=$1
+  shift
+  "$cli" "$@" "$work/batch" >"$work/out" 2>"$work/err"
+  [ "$(cut -f1 "$work/out")" = "$want" ] || { fail "batch $*: expected $want"; cat "$work/out" "$work/err"; }
+}
+batch written --cog
+batch skipped --cog
+batch written --tiff
+batch skipped --tiff
+batch written --cog
+batch written --preview --reduce 1
+batch skipped --preview --reduce 1
+batch written --preview --reduce 2
+batch written --reduce 1
+batch skipped --reduce 1
+grep -q "${stem}48_r1.tif$" "$work/out" || fail "batch --reduce 1: not the reduced composite's name"
+batch written --reduce 2
+
 # On real bands with GML georeferencing: the reduced composite keeps the origin, doubles the
 # pixel size, and the COG carries the plain TIFF's grid.
 unmodified=$real/l2a_T29UNU_20221005_unmodified

@@ -10,6 +10,7 @@
 #include "CogTestKit.h"
 #include "CogWriter.h"
 #include "CogWriterLayout.h"
+#include "SoftwareTag.h"
 
 using namespace writertest;
 using namespace cogtest;
@@ -47,6 +48,7 @@ TGeoTiffTags SampleGeoTiff() {
 TImageMetadata SampleMetadata() {
   TImageMetadata metadata;
   metadata.Description = "Contains modified Copernicus Sentinel data 2025";
+  metadata.Software = "Bandweave --tiff --cog";
   metadata.GeoTiff = SampleGeoTiff();
   metadata.GdalNoData = "0";
   return metadata;
@@ -168,6 +170,8 @@ TEST(CogWriter, CarriesEveryTagOfThePlainTiffBesideItsOwn) {
     EXPECT_EQ(it->second.Count, entry.Count) << "tag " << tag;
     EXPECT_EQ(it->second.Bytes, entry.Bytes) << "tag " << tag;
   }
+  // The record of what made it, where a later run looks for it.
+  EXPECT_EQ(ReadSoftwareTag(folder / "cog.tif"), metadata.Software);
   // The overview is placed by the full picture's georeferencing and tells its no data itself.
   EXPECT_EQ(cog[1].Entries.count(33550), 0u);
   EXPECT_EQ(cog[1].Entries.at(42113).Bytes, std::string("0", 2));
