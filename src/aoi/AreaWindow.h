@@ -8,14 +8,7 @@
 
 #include "AreaOfInterest.h"
 #include "Georeference.h"
-
-// A rectangle of whole pixels of a grid, never empty.
-struct TPixelWindow {
-  uint32_t Col = 0, Row = 0, Width = 0, Height = 0;
-  bool operator==(const TPixelWindow& o) const {
-    return Col == o.Col && Row == o.Row && Width == o.Width && Height == o.Height;
-  }
-};
+#include "PixelWindow.h"
 
 // Points per edge of a box carried between coordinate systems, as GDAL's TransformBounds takes.
 constexpr int kDensifyPoints = 21;

@@ -123,7 +123,7 @@ TCompositeStream::~TCompositeStream() = default;
 
 bool TCompositeStream::Allocate(std::vector<uint16_t>& buffer) {
   try {
-    buffer.assign(size_t{FWidth} * FMaxRowHeight * 3, 0);
+    buffer.assign(size_t{FBufferWidth} * FMaxRowHeight * 3, 0);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -162,15 +162,42 @@ bool TCompositeStream::StartBand(int band, const TWorkCallbacks& callbacks, std:
   }
   if (!FHaveGrid) {
     FGrid->Grid = grid;
-    FWidth = header.WidthAt(FReduce);
-    FHeight = header.HeightAt(FReduce);
+    const uint32_t width = header.WidthAt(FReduce), height = header.HeightAt(FReduce);
+    const TPixelWindow window = FWindow.value_or(TPixelWindow{0, 0, width, height});
+    if (window.Width == 0 || window.Height == 0 || window.Col >= width || window.Row >= height ||
+        window.Width > width - window.Col || window.Height > height - window.Row) {
+      error = "the window lies outside the picture";
+      return false;
+    }
+    FWindow = window;
+    FWidth = window.Width;
+    FHeight = window.Height;
+    FPictureHeight = height;
+    // The tiles whose columns and rows meet the window; the others are never decoded.
+    FTileColumns = 0;
+    for (uint32_t col = 0; col < grid.Across; ++col) {
+      const TTileGrid::TPlace place = grid.Place(col);
+      if (place.Column + place.Width <= window.Col || place.Column >= window.Col + window.Width) continue;
+      if (FTileColumns++ == 0) {
+        FFirstTileColumn = col;
+        FBufferLeft = place.Column;
+      }
+      FBufferWidth = place.Column + place.Width - FBufferLeft;
+    }
+    FRowIndex.clear();
     FRowTop.clear();
     FRowHeight.clear();
     for (uint32_t row = 0; row < grid.Down; ++row) {
       const TTileGrid::TPlace place = grid.Place(row * grid.Across);
+      if (place.Row + place.Height <= window.Row || place.Row >= window.Row + window.Height) continue;
+      FRowIndex.push_back(row);
       FRowTop.push_back(place.Row);
       FRowHeight.push_back(place.Height);
       FMaxRowHeight = std::max(FMaxRowHeight, place.Height);
+    }
+    if (FTileColumns == 0 || FRowIndex.empty()) {
+      error = "no tile meets the window";
+      return false;
     }
     FHaveGrid = true;
   } else if (!grid.SameAs(FGrid->Grid)) {
@@ -189,7 +216,7 @@ bool TCompositeStream::StartBand(int band, const TWorkCallbacks& callbacks, std:
   bool decoded = false;
   RunWithCallbacks([&] { decoded = DecodeRow(1u << band, 0, FBuffer[0], stop, &tiles, failedBand, error); }, stop,
                    callbacks, [&] {
-                     if (callbacks.Progress) callbacks.Progress(tiles.load(), FGrid->Grid.Across);
+                     if (callbacks.Progress) callbacks.Progress(tiles.load(), FTileColumns);
                    });
   if (!decoded) return false;
   FStarted |= 1u << band;
@@ -208,7 +235,8 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
   std::vector<TItem> items;
   for (int b = 0; b < 3; ++b)
     if (mask & (1u << b))
-      for (uint32_t i = 0; i < grid.Across; ++i) items.push_back({b, row * grid.Across + i});
+      for (uint32_t i = FFirstTileColumn; i < FFirstTileColumn + FTileColumns; ++i)
+        items.push_back({b, FRowIndex[row] * grid.Across + i});
   const uint32_t top = FRowTop[row], height = FRowHeight[row];
 
   std::atomic<size_t> next{0};
@@ -230,7 +258,7 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
         if (k >= items.size()) return;
         band = items[k].Band;
         const uint32_t tile = items[k].Tile;
-        const TTileGrid::TPlace place = grid.Place(tile);
+        TTileGrid::TPlace place = grid.Place(tile);
         if (place.Width > 0 && place.Height > 0) {
           std::unique_ptr<TOpenCodec>& codec = FBands[band]->Codecs[worker];
           if (!codec) {
@@ -242,12 +270,14 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
           if (!codec->Codec.DecodeTile(tile)) return fail(band, codec->Codec.Error());
           if (place.Row != top || place.Height > height)
             return fail(band, "tile " + std::to_string(tile) + " is not in its row");
+          // The buffer starts at the first column of tiles that meets the window.
+          place.Column -= FBufferLeft;
           TSampleTarget target;
-          target.Width = FWidth;
-          target.Height = FHeight;
+          target.Width = FBufferWidth;
+          target.Height = FPictureHeight;
           target.PixelStep = 3;
           uint16_t* const base = buffer.data() + band;
-          const size_t stride = size_t{FWidth} * 3;
+          const size_t stride = size_t{FBufferWidth} * 3;
           target.Row = [base, top, stride](uint32_t y) { return base + size_t{y - top} * stride; };
           if (!PlaceTile(*codec->Codec.Image(), place, target, FBands[band]->Header.Precision))
             return fail(band, "tile " + std::to_string(tile) + " does not match the header");
@@ -319,11 +349,16 @@ TCompositeStream::TResult TCompositeStream::WriteTo(TRowSink& sink, const TWorkC
     try {
       for (uint32_t j = 0; j < rows; ++j) {
         if (!await([&] { return decodedRow >= j; })) return;
+        // The window's rows and columns of this row of tiles.
+        const uint32_t first = std::max(FRowTop[j], FWindow->Row);
+        const uint32_t end = std::min(FRowTop[j] + FRowHeight[j], FWindow->Row + FWindow->Height);
         TRowView view;
-        view.Top = reinterpret_cast<const uint8_t*>(FBuffer[j % 2].data());
-        view.Stride = static_cast<ptrdiff_t>(FWidth) * 6;
+        view.Top = reinterpret_cast<const uint8_t*>(FBuffer[j % 2].data() +
+                                                    (size_t{first - FRowTop[j]} * FBufferWidth +
+                                                     (FWindow->Col - FBufferLeft)) * 3);
+        view.Stride = static_cast<ptrdiff_t>(FBufferWidth) * 6;
         view.Width = FWidth;
-        view.Height = FRowHeight[j];
+        view.Height = end > first ? end - first : 0;
         if (view.Height > 0 && !sink.Put(view)) return failWith(TResult::SinkFailed, -1, "the writer failed");
         rowsPut += view.Height;
         std::lock_guard<std::mutex> hold(lock);

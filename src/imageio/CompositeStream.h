@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Jp2BandDecoder.h"
+#include "PixelWindow.h"
 #include "RowSink.h"
 #include "WorkCallbacks.h"
 
@@ -29,12 +31,18 @@ class TCompositeStream {
   TCompositeStream(const TCompositeStream&) = delete;
   TCompositeStream& operator=(const TCompositeStream&) = delete;
 
+  // Makes the composite only the window (in pixels at the decoded resolution), before the
+  // first band starts: only the code-stream tiles that meet it are decoded, and only its rows
+  // and columns reach the sink. Without one the composite is the whole picture.
+  void SetWindow(const TPixelWindow& window) { FWindow = window; }
+
   // Opens band (0 red, 1 green, 2 blue) and decodes its share of the first row of tiles; the
   // calling thread meanwhile runs the keep-alive and the progress (in tiles) at least every
   // 100 ms. False with a reason when the band cannot be read, its tiling differs from the
   // bands started before it, or its first tiles do not decode.
   bool StartBand(int band, const TWorkCallbacks& callbacks, std::string& error);
 
+  // The composite's size: the window's, or the picture's at the decoded resolution.
   uint32_t Width() const { return FWidth; }
   uint32_t Height() const { return FHeight; }
   uint32_t TileRows() const { return static_cast<uint32_t>(FRowTop.size()); }
@@ -65,8 +73,15 @@ class TCompositeStream {
   bool FHaveGrid = false;
   struct TGridHolder;
   std::unique_ptr<TGridHolder> FGrid;
+  std::optional<TPixelWindow> FWindow;
   uint32_t FWidth = 0, FHeight = 0;
-  std::vector<uint32_t> FRowTop, FRowHeight;  // each row of tiles in the decoded picture
+  // The decoded picture's height, and the picture columns the buffers hold: those of the
+  // tile columns that meet the window.
+  uint32_t FPictureHeight = 0, FBufferLeft = 0, FBufferWidth = 0;
+  uint32_t FFirstTileColumn = 0, FTileColumns = 0;
+  // Each row of tiles that meets the window: its row in the tiling, top and height in the
+  // decoded picture.
+  std::vector<uint32_t> FRowIndex, FRowTop, FRowHeight;
   uint32_t FMaxRowHeight = 0;
   std::vector<uint16_t> FBuffer[2];
   unsigned FStarted = 0;  // bit b: band b has its share of row 0 in FBuffer[0]

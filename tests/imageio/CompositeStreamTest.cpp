@@ -243,3 +243,66 @@ TEST_F(CompositeStreamTest, AWriterThatFailsStopsTheDecodingAndCallbacksStayOnTh
   EXPECT_FALSE(backwards);
   EXPECT_GE(keepAlives, 4);  // at least once while each band starts and once while writing
 }
+
+TEST_F(CompositeStreamTest, AWindowIsTheWholeCompositeCutAndDecodesOnlyTheTilesItMeets) {
+  struct TCase {
+    const char* Name;
+    jp2encode::TLayout Layout;
+    unsigned Reduce;
+    TPixelWindow Window;
+    uint32_t TilesAcross;  // of the window
+  };
+  jp2encode::TLayout offset = Tiled(190, 150, 64);
+  offset.X0 = 37;
+  offset.Y0 = 21;
+  const TCase cases[] = {
+      {"inside one tile", Tiled(301, 203, 64), 0, {70, 70, 20, 30}, 1},
+      {"across four tiles", Tiled(301, 203, 64), 0, {50, 60, 30, 10}, 2},
+      {"the short last tiles", Tiled(301, 203, 64), 0, {250, 150, 51, 53}, 2},
+      {"one pixel", Tiled(301, 203, 64), 0, {300, 0, 1, 1}, 1},
+      {"reduced by two", Tiled(301, 203, 64), 2, {10, 20, 40, 31}, 4},
+      {"offset on the grid", offset, 0, {20, 40, 30, 50}, 2},
+      {"everything", Tiled(301, 203, 64), 1, {0, 0, 151, 102}, 5},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::path bands[3];
+    MakeBands(c.Layout, bands);
+    TJp2Header header;
+    std::string error;
+    ASSERT_EQ(ReadJp2Header(bands[0], header, error), TJp2HeaderStatus::Read);
+    const uint32_t width = header.WidthAt(c.Reduce), height = header.HeightAt(c.Reduce);
+    const TPixelWindow& w = c.Window;
+    TCompositeStream stream(bands, c.Reduce, 2);
+    stream.SetWindow(w);
+    uint64_t tilesToStart = 0;
+    TWorkCallbacks callbacks;
+    callbacks.Progress = [&](uint64_t, uint64_t total) { tilesToStart = std::max(tilesToStart, total); };
+    for (int b = 0; b < 3; ++b) ASSERT_TRUE(stream.StartBand(b, callbacks, error)) << error;
+    EXPECT_EQ(tilesToStart, c.TilesAcross) << "a band starts with the tiles of the first row the window meets";
+    EXPECT_EQ(stream.Width(), w.Width);
+    EXPECT_EQ(stream.Height(), w.Height);
+    TCollectingSink sink;
+    const TCompositeStream::TResult result = stream.WriteTo(sink, {});
+    ASSERT_EQ(result.Kind, TCompositeStream::TResult::Written) << result.Error;
+    ASSERT_EQ(sink.Samples.size(), size_t{w.Width} * w.Height * 3);
+    for (int b = 0; b < 3; ++b) {
+      const std::vector<uint16_t> whole = WholeBand(bands[b], c.Reduce, width, height);
+      size_t wrong = 0;
+      for (uint32_t y = 0; y < w.Height; ++y)
+        for (uint32_t x = 0; x < w.Width; ++x)
+          wrong += sink.Samples[(size_t{y} * w.Width + x) * 3 + b] != whole[size_t{w.Row + y} * width + w.Col + x];
+      EXPECT_EQ(wrong, 0u) << "band " << b;
+    }
+  }
+  // A window beyond the picture is refused before anything decodes.
+  fs::path bands[3];
+  MakeBands(Tiled(100, 80, 32), bands);
+  for (const TPixelWindow& outside : {TPixelWindow{100, 0, 1, 1}, TPixelWindow{90, 70, 11, 5}, TPixelWindow{0, 0, 0, 5}}) {
+    TCompositeStream stream(bands, 0, 1);
+    stream.SetWindow(outside);
+    std::string error;
+    EXPECT_FALSE(stream.StartBand(0, {}, error));
+    EXPECT_EQ(error, "the window lies outside the picture");
+  }
+}
