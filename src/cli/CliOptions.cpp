@@ -104,6 +104,8 @@ int UsageError(const std::wstring& why) {
 int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options) {
   CLI::App app("", "bandweave-cli");
   app.formatter(std::make_shared<THelpFormatter>());
+  // A path such as /tmp/x (under Wine) is a path, never a /option.
+  app.allow_windows_style_options(false);
   app.footer(kFooter);
   app.set_help_flag();  // added last, so that it comes last in the help
 
