@@ -18,7 +18,7 @@ out, tile, size = sys.argv[1], sys.argv[2], int(sys.argv[3])
 dates = sys.argv[4:]
 full = size > 2000
 metres = 10 if full else 60
-block = 1024 if full else 192
+block = 1024 if full else 128
 zone = int(tile[1:3])
 srs = osr.SpatialReference()
 srs.ImportFromEPSG(32600 + zone)

@@ -1,0 +1,36 @@
+// The cloud-free picture of one tile from several dates: every date's three bands streamed by
+// rows of code-stream tiles side by side, each masked with its own product's classification,
+// and per pixel and band the median of the clear dates written as one 48-bit picture.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MaskClasses.h"
+#include "SaveFormat.h"
+#include "WorkCallbacks.h"
+
+struct TCloudFreeRequest {
+  std::vector<std::wstring> Bands;  // one band file of each date (any band of its set)
+  TMaskClasses Classes = TMaskClasses::Default();
+  TSaveFormat Format = TSaveFormat::Tiff;
+  std::wstring OutFolder;  // ending in its delimiter; empty: the current folder
+};
+
+struct TCloudFreeResult {
+  bool Written = false;
+  std::wstring Output;  // the picture's path, once known
+  std::wstring Error;   // why nothing was written
+  uint64_t Pixels = 0;
+  uint64_t EmptyPixels = 0;  // clear on no date: no data
+};
+
+// The picture's name: the tile, the first and last dates, the resolution of L2A bands and the
+// format, e.g. "T29UNU_20220905_20221015_48_60m_cloudfree.tif", in the output folder. Empty,
+// with the reason, when the bands' names do not say tile and date.
+std::wstring CloudFreeName(const TCloudFreeRequest& request, std::wstring& error);
+
+// Checks every date against the first (the same tile, resolution and grid), finds and decodes
+// every date's mask, then writes the picture (replacing it only once complete). The progress
+// counts the picture's rows written.
+TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallbacks& callbacks);
