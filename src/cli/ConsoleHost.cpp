@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include "CompositeMask.h"
 #include "TextCodec.h"
 
 namespace {
@@ -104,6 +105,10 @@ std::wstring ConsoleHost::Stamp() const {
 void ConsoleHost::SetStatusText(const std::wstring& text) {
   FStatus = text;
   Line(stderr, FTimes ? Stamp() + text : text);
+}
+
+void ConsoleHost::NoteMasked(uint64_t maskedPixels, uint64_t pixels) {
+  Line(stderr, MaskedShareText(maskedPixels, pixels));
 }
 
 void ConsoleHost::NoteWay(const std::wstring& text) {

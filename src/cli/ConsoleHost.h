@@ -40,6 +40,7 @@ class ConsoleHost : public JobHost {
   }
   // Every message the job showed, in order.
   const std::vector<std::wstring>& Messages() const { return FMessages; }
+  void NoteMasked(uint64_t maskedPixels, uint64_t pixels) override;  // "masked: 41.73 % of pixels"
 
  private:
   // A whole line, with the bar taken off first and put back after.

@@ -16,6 +16,8 @@ enum class TBand : int { Red = FICC_RED, Green = FICC_GREEN, Blue = FICC_BLUE };
 using TBandSet = uint8_t;
 constexpr TBandSet kBandSetRed = 1, kBandSetGreen = 2, kBandSetBlue = 4, kBandSetAll = 7;
 
+class TCompositeMask;
+
 // What a job's band steps share.
 struct TCompositeState {
   TBandSet BandSet = 0;
@@ -27,6 +29,7 @@ struct TCompositeState {
   // never a Composite, and the band steps only start each band's stream.
   std::unique_ptr<TCompositeStream> Stream;
   double LoadingShare = 0.75;  // of the job's progress, what the band steps take
+  TCompositeMask* Mask = nullptr;  // laid over the picture as it is saved, when asked for
 };
 
 // A band of one unsigned component of 9 to 16 bits in the container FreeImage was asked to

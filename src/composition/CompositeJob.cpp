@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "BandMerge.h"
+#include "CompositeMask.h"
 #include "CompositeWay.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
@@ -152,6 +153,17 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   TakeSpellingOnDisk(names, chosenFolder.empty() ? outputFolder : chosenFolder);
   job.Reduce = options.Reduce;
   job.CloudOptimised = options.CloudOptimised;
+  // The mask before any band: a product without one fails the job before minutes of decoding.
+  TCompositeMask mask;
+  if (options.MaskClouds) {
+    std::wstring why;
+    if (!mask.Prepare(names, job.Reduce, options.MaskClasses, why)) {
+      Report(host, why);
+      return TJobOutcome::Failed;
+    }
+    job.Mask = &mask;
+    names.NameTag = kMaskedNameTag;
+  }
   host.NoteWay(ChooseWay(job, names, fileType));
 
   const double loadSeconds = LoadBands(job, host, names, fileType);
@@ -185,6 +197,7 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     return TJobOutcome::Failed;
   }
   if (saved) host.SetProgress(1.0);
+  if (saved && job.Mask) host.NoteMasked(job.Mask->MaskedPixels(), job.Mask->Pixels());
   ReportSaving(host, saved, errorName, loadSeconds, pngSeconds, tiffSeconds);
   return saved ? TJobOutcome::Saved : TJobOutcome::SaveFailed;
 }
@@ -295,8 +308,9 @@ std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat, unsigne
   const std::wstring folder = names.OutputFolder.empty() ? names.Red.substr(0, split) : names.OutputFolder;
   const std::wstring name = names.Red.substr(split);
   if (names.BandToken.size() == kL2aTokenLength && EndsWithNoCase(name, names.BandToken))
-    return folder + name.substr(0, name.size() - kL2aTokenLength) + L"48" + names.BandToken.substr(3, 4) + extension;
-  return folder + ReplaceFirstNoCase(name, names.BandToken, L"48" + extension);
+    return folder + name.substr(0, name.size() - kL2aTokenLength) + L"48" + names.BandToken.substr(3, 4) +
+           names.NameTag + extension;
+  return folder + ReplaceFirstNoCase(name, names.BandToken, L"48" + names.NameTag + extension);
 }
 
 std::wstring FormatTimingText(double jp2Seconds, double pngSeconds, double tiffSeconds,

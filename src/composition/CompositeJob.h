@@ -5,6 +5,7 @@
 
 #include "FileNames.h"
 #include "JobHost.h"
+#include "MaskClasses.h"
 #include "SaveFormat.h"
 
 // Runs one whole job on the calling thread and returns once the user has dismissed its last
@@ -21,10 +22,18 @@ enum class TJobOutcome {
   SaveFailed,    // "Error saving file: ..."
   Saved,         // "Production of 48-bit ...  complete!"
 };
+// What a masked composite's names carry before their extension ("..._48_masked.tif").
+inline const wchar_t* const kMaskedNameTag = L"_masked";
+
 // How a job makes its picture, beyond what the host is asked.
 struct TJobOptions {
   unsigned Reduce = 0;  // decode (and write) at 1/2^Reduce of the full resolution
   bool CloudOptimised = false;  // the TIFF as a cloud-optimised GeoTIFF, under the same name
+  // Mask the composite with the product's own cloud classification: the pixels of these
+  // classes, and those any band of which has no data, become 0, 0, 0; the outputs' names get
+  // "_masked".
+  bool MaskClouds = false;
+  TMaskClasses MaskClasses = TMaskClasses::Default();
 };
 
 // outputFolder (ending in its delimiter) takes the composite elsewhere than the red band's
@@ -39,6 +48,7 @@ struct TBandNames {
   std::wstring BandToken;  // "B04.jp2" / "B08.jp2"; L2A "B04_20m.jp2", "B08_10m.jp2", "B8A_60m.jp2"
   std::wstring Red, Green, Blue;
   std::wstring OutputFolder;  // empty: the red band's folder
+  std::wstring NameTag;       // goes before the extension of every output name ("_masked")
 };
 TBandNames DeriveBandNames(const std::wstring& fileName);
 

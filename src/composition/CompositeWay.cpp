@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CompositeMask.h"
 #include "CompositeSink.h"
 #include "CompositionPlatform.h"
 #include "TempFile.h"
@@ -38,6 +39,7 @@ std::wstring ChooseWay(TCompositeState& job, const TBandNames& names, FREE_IMAGE
 
 TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const std::wstring& path,
                               const TWorkCallbacks& callbacks, std::wstring& failedBand) {
+  if (!job.Stream && job.Mask) job.Mask->Apply(job.Composite.get());
   if (!job.Stream)
     return SaveComposite(job.Composite.get(), format, path, job.Metadata, callbacks) ? TSaveOutcome::Saved
                                                                                       : TSaveOutcome::Failed;
@@ -47,7 +49,7 @@ TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const st
   std::unique_ptr<TRowSink> sink =
       OpenCompositeSink(format, *file, target, job.Stream->Width(), job.Stream->Height(), job.Metadata);
   if (!sink) return TSaveOutcome::Failed;
-  const TCompositeStream::TResult result = job.Stream->WriteTo(*sink, callbacks);
+  const TCompositeStream::TResult result = job.Stream->WriteTo(job.Mask ? job.Mask->Wrap(*sink) : *sink, callbacks);
   sink.reset();  // done with the file before it is closed
   switch (result.Kind) {
     case TCompositeStream::TResult::Written: return file->CommitTo(target) ? TSaveOutcome::Saved : TSaveOutcome::Failed;

@@ -29,4 +29,10 @@ class JobHost {
   // What the outputs record as the software that made them (the options that shape them, so
   // that a later run can tell its own outputs from others'); empty: nothing recorded.
   virtual std::string GetOutputSoftware() { return {}; }
+  // How much of a masked composite the mask removed, once it is saved; for hosts that report
+  // it (the console tool). Others ignore it.
+  virtual void NoteMasked(uint64_t maskedPixels, uint64_t pixels) {
+    (void)maskedPixels;
+    (void)pixels;
+  }
 };
