@@ -25,6 +25,10 @@ class TCompositeMask {
   // Masks a whole FIT_RGB16 Composite in place.
   void Apply(FIBITMAP* composite);
 
+  // Rows first .. first + count - 1 of the mask on the picture's grid (1 masked).
+  void Rows(uint32_t first, uint32_t count, uint8_t* out) const { FMask.Rows(FGrid, first, count, out); }
+  const TPlacedGrid& Grid() const { return FGrid; }
+
   uint64_t MaskedPixels() const;
   uint64_t Pixels() const;
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "CompositeMask.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
 #include "Jp2BandDecoder.h"
@@ -88,6 +89,23 @@ void KeepNoDataBlack(FIBITMAP* picture) {
       if (!pixel[0] || !pixel[1] || !pixel[2]) pixel[0] = pixel[1] = pixel[2] = 0;
   }
 }
+
+// The masked pixels become no data, 0, 0, 0, in runs of rows of the mask.
+void HideMasked(FIBITMAP* picture, const TCompositeMask& mask) {
+  constexpr uint32_t kRun = 256;
+  const uint32_t width = FreeImage_GetWidth(picture), height = FreeImage_GetHeight(picture);
+  std::vector<uint8_t> masked(size_t{width} * kRun);
+  for (uint32_t first = 0; first < height; first += kRun) {
+    const uint32_t count = std::min(kRun, height - first);
+    mask.Rows(first, count, masked.data());
+    for (uint32_t y = 0; y < count; ++y) {
+      BYTE* pixel = FreeImage_GetScanLine(picture, static_cast<int>(height - 1 - first - y));
+      const uint8_t* hidden = masked.data() + size_t{y} * width;
+      for (uint32_t x = 0; x < width; ++x, pixel += 3)
+        if (hidden[x]) pixel[0] = pixel[1] = pixel[2] = 0;
+    }
+  }
+}
 }  // namespace
 
 TBandOffsetSource FindBandOffset(const std::wstring& bandPath) {
@@ -130,8 +148,10 @@ std::wstring QuicklookName(const std::wstring& compositePath) {
 }
 
 TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
-                                const std::string& software) {
+                                const std::string& software, const TMaskClasses* mask) {
   TQuicklookResult result;
+  TCompositeMask clouds;
+  if (mask && !clouds.Prepare(names, reduce, *mask, result.Error)) return result;
   const std::wstring* bands[3] = {&names.Red, &names.Green, &names.Blue};
   fs::path files[3];
   uint32_t width = 0, height = 0;
@@ -202,6 +222,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   }
   samples = std::vector<uint16_t>();
   KeepNoDataBlack(picture.get());
+  if (mask) HideMasked(picture.get(), clouds);
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
   if (!software.empty()) FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Software", software.c_str());
 

@@ -29,9 +29,10 @@ struct TQuicklookResult {
 };
 
 // Writes the quicklook of red, green and blue to path (replacing it only once complete), with
-// software as its "Software" text when given: what made it, for a later run to compare.
+// software as its "Software" text when given: what made it, for a later run to compare. With
+// mask, the pixels of its classes in the product's own classification are no data too.
 TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
-                                const std::string& software = {});
+                                const std::string& software = {}, const TMaskClasses* mask = nullptr);
 
 // The quicklook's name: the composite's with "_ql.png" in place of its extension
 // ("..._48.tif" -> "..._48_ql.png").

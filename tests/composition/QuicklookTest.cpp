@@ -17,6 +17,7 @@
 #include "TempFolder.h"
 #include "TestEnv.h"
 #include "TrueColour.h"
+#include "MaskClasses.h"
 
 namespace fs = std::filesystem;
 
@@ -238,4 +239,33 @@ TEST(QuicklookFile, ReplacesALinkAtItsNameAndNeverWritesThroughOne) {
   for (const auto& entry : fs::directory_iterator(dir))
     EXPECT_NE(entry.path().filename().string().rfind(".bw-", 0), 0u) << entry.path() << " left behind";
   fs::remove_all(dir);
+TEST_F(Quicklook, MaskedPixelsAreNoDataAtAReducedResolutionToo) {
+  const fs::path dir = FReal / "l2a_T29UNU_20221005_unmodified";
+  const TBandNames bands = Bands(dir, "T29UNU_20221005T115411_", "_60m.jp2");
+  const TMaskClasses classes = TMaskClasses::Default();
+  const TQuicklookResult plain = WriteQuicklook(bands, (FWork / "plain.png").wstring(), 1);
+  const TQuicklookResult masked = WriteQuicklook(bands, (FWork / "masked.png").wstring(), 1, &classes);
+  ASSERT_TRUE(plain.Written && masked.Written) << std::string(masked.Error.begin(), masked.Error.end());
+  TBitmap a = Load(FIF_PNG, FWork / "plain.png"), b = Load(FIF_PNG, FWork / "masked.png");
+  ASSERT_TRUE(a && b);
+  ASSERT_EQ(FreeImage_GetWidth(b.get()), 915u);
+
+  // The 20 m classes at the quicklook's 120 m pixels: the middle one of each 6 x 6 block
+  // (nearest neighbour from pixel centres; the grids share their corner).
+  TBitmap scl = Load(FIF_JP2, dir / "T29UNU_20221005T115411_SCL_20m.jp2");
+  ASSERT_TRUE(scl);
+  ASSERT_EQ(FreeImage_GetBPP(scl.get()), 8u);
+  size_t hidden = 0;
+  for (unsigned y = 0; y < 915; ++y) {
+    const BYTE* classRow = FreeImage_GetScanLine(scl.get(), static_cast<int>(5489 - (6 * y + 3)));
+    for (unsigned x = 0; x < 915; ++x) {
+      const BYTE* p = Pixel(a.get(), x, y);
+      const BYTE* q = Pixel(b.get(), x, y);
+      const bool cloud = classes.Has(classRow[6 * x + 3]);
+      hidden += cloud;
+      for (int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE, FI_RGBA_ALPHA})
+        ASSERT_EQ(q[c], cloud ? 0 : p[c]) << x << "," << y << " class " << int(classRow[6 * x + 3]);
+    }
+  }
+  EXPECT_GT(hidden, 915u * 915u / 2);
 }
