@@ -149,6 +149,9 @@ TEST_F(CloudMask, CloudClassificationMatchesGdalOpaqueAndCirrus) {
   const fs::path band = granule / "IMG_DATA" / "T29UNU_20221005T115411_B04.jp2";
   fs::copy_file(FScene / (std::string(kStem) + "B04_60m.jp2"), band);
   fs::copy_file(FScene / "MSK_CLASSI_B00.jp2", granule / "QI_DATA" / "MSK_CLASSI_B00.jp2");
+  // Copies of read-only files stay read-only, and Windows then keeps them from being removed.
+  for (const fs::path& copy : {band, granule / "QI_DATA" / "MSK_CLASSI_B00.jp2"})
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
   const TMaskSource source = FindMaskSource(band);
   ASSERT_EQ(source.Kind, TMaskKind::CloudClassification);
   const TPlacedGrid grid = GridOf(band);

@@ -106,9 +106,12 @@ TEST_P(MaskedJob, EveryPixelMaskedOrTheBands) {
 
 TEST_P(MaskedJob, NoMaskFailsWithTheReasonAndWritesNothing) {
   // The bands alone, without the classification or the cloud mask beside them.
-  for (const char* band : {"B02", "B03", "B04"})
-    fs::copy_file(FScene / ("T29UNU_20221005T115411_" + std::string(band) + "_60m.jp2"),
-                  FWork / ("T29UNU_20221005T115411_" + std::string(band) + "_60m.jp2"));
+  for (const char* band : {"B02", "B03", "B04"}) {
+    const fs::path copy = FWork / ("T29UNU_20221005T115411_" + std::string(band) + "_60m.jp2");
+    fs::copy_file(FScene / ("T29UNU_20221005T115411_" + std::string(band) + "_60m.jp2"), copy);
+    // A read-only copy could not be removed on Windows.
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+  }
   TMaskRecordingHost host;
   TJobOptions options;
   options.MaskClouds = true;
