@@ -14,6 +14,8 @@
 #include "Jp2GeoBoxes.h"
 #include "MaskSource.h"
 #include "OutputMetadata.h"
+#include "Quicklook.h"
+#include "RowQuicklook.h"
 #include "TempFile.h"
 #include "TextCodec.h"
 
@@ -183,7 +185,23 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
   }
   std::vector<const TCloudMask*> masks;
   for (const TDate& date : dates) masks.push_back(&date.Mask);
-  TCloudFreeJoin join(*sink, masks, grid);
+  // The quicklook watches the rows on their way to the writer: the picture is never held.
+  std::unique_ptr<TRowQuicklook> quicklook;
+  std::unique_ptr<TTeeSink> tee;
+  if (request.Quicklook) {
+    int offsets[3];
+    const std::wstring* const bands[3] = {&dates[0].Names.Red, &dates[0].Names.Green, &dates[0].Names.Blue};
+    for (int b = 0; b < 3; ++b) {
+      const TBandOffsetSource offset = FindBandOffset(*bands[b]);
+      offsets[b] = offset.Offset;
+      result.Notes.push_back(offset.Listed ? L"offset " + std::to_wstring(offset.Offset) + L" for " + FileNamePart(*bands[b]) +
+                                                 L" from " + offset.MetadataFile
+                                           : L"offset 0 for " + FileNamePart(*bands[b]));
+    }
+    quicklook = std::make_unique<TRowQuicklook>(grid.Width, grid.Height, request.Reduce, offsets);
+    tee = std::make_unique<TTeeSink>(*sink, *quicklook);
+  }
+  TCloudFreeJoin join(tee ? static_cast<TRowSink&>(*tee) : *sink, masks, grid);
 
   std::vector<TCompositeStream::TResult> outcomes(dates.size());
   std::vector<std::thread> workers;
@@ -209,6 +227,11 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
   }
   if (callbacks.Progress) callbacks.Progress(grid.Height, grid.Height);
   result.Written = true;
+  if (quicklook) {
+    const std::wstring name = QuicklookName(result.Output);
+    if (quicklook->Save(name)) result.Quicklook = name;
+    else result.QuicklookError = L"cannot write " + name;
+  }
   result.Pixels = uint64_t{grid.Width} * grid.Height;
   result.EmptyPixels = join.EmptyPixels();
   return result;

@@ -15,12 +15,17 @@ struct TCloudFreeRequest {
   TMaskClasses Classes = TMaskClasses::Default();
   TSaveFormat Format = TSaveFormat::Tiff;
   std::wstring OutFolder;  // ending in its delimiter; empty: the current folder
+  bool Quicklook = false;  // also an 8-bit quicklook PNG, "..._cloudfree_ql.png"
+  unsigned Reduce = 0;     // the quicklook at 1/2^Reduce resolution (blocks averaged)
 };
 
 struct TCloudFreeResult {
   bool Written = false;
   std::wstring Output;  // the picture's path, once known
   std::wstring Error;   // why nothing was written
+  std::wstring Quicklook;       // the quicklook's path, once written
+  std::wstring QuicklookError;  // why the quicklook asked for was not written
+  std::vector<std::wstring> Notes;  // where the quicklook's offsets came from
   uint64_t Pixels = 0;
   uint64_t EmptyPixels = 0;  // clear on no date: no data
 };

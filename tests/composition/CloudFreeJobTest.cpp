@@ -9,7 +9,9 @@
 #include <string>
 
 #include "CloudFreeJob.h"
+#include "ImageFiles.h"
 #include "ImageTestEnvironment.h"
+#include "TrueColour.h"
 
 namespace fs = std::filesystem;
 
@@ -63,6 +65,35 @@ class CloudFree : public ::testing::Test {
     }
     return printed;
   }
+  // Each quicklook pixel: the mean of the valid pixels of its 8 x 8 block of the picture,
+  // mapped with offset 0 (the generated products list none); 0, 0, 0 and transparent without.
+  static void ExpectQuicklookOf(const TCloudFreeResult& result) {
+    ASSERT_FALSE(result.Quicklook.empty()) << ToUtf8(result.QuicklookError);
+    EXPECT_EQ(result.Quicklook.substr(result.Quicklook.size() - 17), L"_cloudfree_ql.png");
+    TBitmap picture = LoadImageFile(FIF_TIFF, result.Output), quicklook = LoadImageFile(FIF_PNG, result.Quicklook);
+    ASSERT_TRUE(picture && quicklook);
+    ASSERT_EQ(FreeImage_GetWidth(quicklook.get()), 38u);
+    ASSERT_EQ(FreeImage_GetBPP(quicklook.get()), 32u);
+    for (unsigned by = 0; by < 38; ++by) {
+      for (unsigned bx = 0; bx < 38; ++bx) {
+        uint64_t sum[3] = {0, 0, 0}, count = 0;
+        for (unsigned y = 8 * by; y < std::min(300u, 8 * by + 8); ++y) {
+          const auto* row = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(picture.get(), int(299 - y)));
+          for (unsigned x = 8 * bx; x < std::min(300u, 8 * bx + 8); ++x) {
+            if (!row[3 * x] || !row[3 * x + 1] || !row[3 * x + 2]) continue;
+            for (int c = 0; c < 3; ++c) sum[c] += row[3 * x + c];
+            ++count;
+          }
+        }
+        const BYTE* q = FreeImage_GetScanLine(quicklook.get(), int(37 - by)) + 4 * bx;
+        const int byteOf[3] = {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE};
+        for (int c = 0; c < 3; ++c)
+          ASSERT_EQ(q[byteOf[c]], count ? TrueColourByte(uint16_t((sum[c] + count / 2) / count), 0) : 0) << bx << "," << by;
+        ASSERT_EQ(q[FI_RGBA_ALPHA], count ? 255 : 0);
+      }
+    }
+  }
+
   fs::path FWork;
 };
 }  // namespace
@@ -78,6 +109,8 @@ TEST_F(CloudFree, EverySampleIsNumpysMedianOfTheClearDates) {
     std::string error;
     request.Classes = *ParseMaskClasses(classes, error);
     request.OutFolder = imagetest::Wide(FWork) + L"/";
+    request.Quicklook = count == 4;
+    request.Reduce = 3;  // 38 x 38 blocks of 8 x 8, the last ones partly outside
     const TCloudFreeResult result = RunCloudFree(request, {});
     ASSERT_TRUE(result.Written) << ToUtf8(result.Error);
     EXPECT_EQ(result.Output, request.OutFolder + (count == 4 ? L"T29UNU_20220905_20221015_48_60m_cloudfree.tif"
@@ -87,6 +120,7 @@ TEST_F(CloudFree, EverySampleIsNumpysMedianOfTheClearDates) {
     const std::string printed = Reference(result.Output, classes, folder);
     std::printf("%s, classes %s: %s", folder.c_str(), classes.c_str(), printed.c_str());
     EXPECT_NE(printed.find("differing samples: 0\n"), std::string::npos) << printed;
+    if (request.Quicklook) ExpectQuicklookOf(result);
     if (count == 4) {
       // Every number of clear dates, none to all, occurred: odd and even medians both checked.
       for (int k = 0; k <= 4; ++k)
