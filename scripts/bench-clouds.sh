@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Cloud-free benchmark (not a test; minutes). On 5 dates of a full generated 10 m tile (the
+# benchmark tile's bands, georeferenced, with a scene classification of each date's own) it
+# times bandweave-cli --cloud-free against decoding the 15 bands alone with the same decoder,
+# and prints its peak memory. Then, at 60 m, where it fits in memory, the way users write it:
+# GDAL reads every date into numpy and np.nanmedian goes over them, beside our tool on the same
+# dates. Targets: at most 1.2 x the decoding alone and 1.5 GB at 10 m.
+#   BANDWEAVE_BENCH_SIZE: another tile size (quick trials); BANDWEAVE_NATIVE_BUILD: the build tree.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+# shellcheck source=lib.sh
+source scripts/lib.sh
+bandweave_cache
+size=${BANDWEAVE_BENCH_SIZE:-10980}
+days=(20250105 20250115 20250125 20250204 20250214)
+tile=$BANDWEAVE_CACHE/bench-tile-$size
+dates=$BANDWEAVE_CACHE/bench-clouds-$size
+work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-clouds.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+python=/usr/bin/python3
+
+nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
+cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
+cmake --build "$nb" -j2 --target bandweave-cli decodebands >/dev/null
+cli=$top/$nb/src/cli/bandweave-cli
+
+mkdir -p "$BANDWEAVE_CACHE"
+flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
+flock "$dates.lock" "$python" scripts/bench-clouds.py dates "$tile" "$dates" "$size" "${days[@]}"
+
+# measure NAME COMMAND...: wall seconds and peak resident MiB of one process.
+measure() {
+  local name=$1 t0 t1
+  shift
+  t0=$(date +%s.%N)
+  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err" || { echo "$name failed:"; tail -5 "$work/err"; }
+  t1=$(date +%s.%N)
+  awk -v n="$name" -v a="$t0" -v b="$t1" -v kb="$(tail -1 "$work/rss")" 'BEGIN { printf "%s %.1f %.0f\n", n, b - a, kb / 1024 }' \
+    >>"$work/results"
+}
+bands=()
+for day in "${days[@]}"; do for b in B02 B03 B04; do bands+=("$dates/$day/T33UUP_${day}T101021_$b.jp2"); done; done
+measure decode-15-bands "$top/$nb/tools/decodebands/decodebands" "${bands[@]}"
+measure cloud-free-10m "$cli" --cloud-free --out "$work" "${days[@]/#/$dates/}"
+ls "$work"/*_cloudfree.tif >/dev/null 2>&1 || echo "cloud-free-10m: no output"
+rm -f "$work"/*_cloudfree.tif
+
+# 60 m: five dates of generated L2A products, ours against GDAL and numpy.
+small=$BANDWEAVE_CACHE/bench-clouds-60m
+[ -d "$small" ] || flock "$small.lock" "$python" tests/cli/make-dates.py "$small" T29UNU 1830 "${days[@]}"
+measure cloud-free-60m "$cli" --cloud-free --out "$work" "$small"
+measure numpy-nanmedian-60m "$python" scripts/bench-clouds.py numpy "$small"/*.SAFE
+
+echo
+printf '%-22s %8s %9s\n' run "wall s" "peak MiB"
+while read -r name wall mib; do printf '%-22s %8s %9s\n' "$name" "$wall" "$mib"; done <"$work/results"
+awk '{ w[$1] = $2; m[$1] = $3 }
+  END {
+    r = w["cloud-free-10m"] / w["decode-15-bands"]
+    printf "\ncloud-free at 10 m: %.2f x the decoding alone (target 1.2): %s\n", r, r <= 1.2 ? "PASS" : "MISS"
+    printf "cloud-free at 10 m: peak %d MiB (target 1536): %s\n", m["cloud-free-10m"], m["cloud-free-10m"] <= 1536 ? "PASS" : "MISS"
+    printf "at 60 m: ours %.1f s, %d MiB; GDAL + numpy %.1f s, %d MiB (%.2f x its time, %.2f x its memory)\n",
+      w["cloud-free-60m"], m["cloud-free-60m"], w["numpy-nanmedian-60m"], m["numpy-nanmedian-60m"],
+      w["cloud-free-60m"] / w["numpy-nanmedian-60m"], m["cloud-free-60m"] / m["numpy-nanmedian-60m"]
+  }' "$work/results"
