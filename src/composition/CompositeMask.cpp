@@ -25,14 +25,15 @@ bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TMa
     error = FromUtf8(source.Why);
     return false;
   }
-  const std::optional<TGridGeoreference> grid = CompositeGrid(names);
+  std::optional<TGridGeoreference> grid = CompositeGrid(names);
+  if (grid && reduce) grid = ReducedGrid(*grid, reduce);
   TJp2Header header;
   std::string why;
   if (!grid || ReadJp2Header(red, header, why) != TJp2HeaderStatus::Read) {
     error = L"cannot place the cloud mask: the bands of " + FileNamePart(names.Red) + L" carry no common georeferencing";
     return false;
   }
-  FGrid.Georeference = reduce ? ReducedGrid(*grid, reduce) : *grid;
+  FGrid.Georeference = *grid;
   FGrid.Width = header.WidthAt(reduce);
   FGrid.Height = header.HeightAt(reduce);
   if (!FMask.Load(source, classes, TWorkCallbacks{}, why) || !FMask.Covers(FGrid, why)) {

@@ -67,17 +67,6 @@ long DLL_CALLCONV TellInFile(fi_handle handle) {
   return static_cast<long>(static_cast<TOutputFile*>(handle)->Seek(0, SEEK_CUR));
 }
 
-bool SavePng(FIBITMAP* bitmap, const std::wstring& path) {
-  const fs::path target = compositionPlatform::FsPath(path);
-  const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
-  if (!file) return false;
-  FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
-  // No data is marked transparent while the file is still ours alone.
-  std::string chunkError;
-  return FreeImage_SaveToHandle(FIF_PNG, bitmap, &io, static_cast<TOutputFile*>(file.get()), PNG_Z_BEST_SPEED) &&
-         !file->Failed() && InsertPngChunkAfterHeader(*file, PngTransparentColourChunk(0, 0, 0), chunkError) &&
-         file->CommitTo(target);
-}
 
 // A pixel any of whose bands has no data is no data in all three channels, as in ESA's TCI.
 // A channel byte is 0 exactly where its band's sample is 0: valid samples map to at least 1.
@@ -107,6 +96,18 @@ void HideMasked(FIBITMAP* picture, const TCompositeMask& mask) {
   }
 }
 }  // namespace
+
+bool SaveQuicklookPng(FIBITMAP* bitmap, const std::wstring& path) {
+  const fs::path target = compositionPlatform::FsPath(path);
+  const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
+  if (!file) return false;
+  FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
+  // No data is marked transparent while the file is still ours alone.
+  std::string chunkError;
+  return FreeImage_SaveToHandle(FIF_PNG, bitmap, &io, static_cast<TOutputFile*>(file.get()), PNG_Z_BEST_SPEED) &&
+         !file->Failed() && InsertPngChunkAfterHeader(*file, PngTransparentColourChunk(0, 0, 0), chunkError) &&
+         file->CommitTo(target);
+}
 
 TBandOffsetSource FindBandOffset(const std::wstring& bandPath) {
   TBandOffsetSource source;
@@ -227,7 +228,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   if (!software.empty()) FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Software", software.c_str());
 
   // A failed save leaves an earlier quicklook as it was, and nothing of its own.
-  if (!SavePng(picture.get(), path)) {
+  if (!SaveQuicklookPng(picture.get(), path)) {
     result.Error = L"cannot write " + path;
     return result;
   }

@@ -11,6 +11,8 @@
 #include "CompositeJob.h"
 #include "Georeference.h"
 
+struct FIBITMAP;
+
 // The radiometric offset of one band file, from the product's metadata file (MTD_MSIL2A.xml or
 // MTD_MSIL1C.xml) in the band's folder or up to four folders above it.
 struct TBandOffsetSource {
@@ -33,6 +35,10 @@ struct TQuicklookResult {
 // mask, the pixels of its classes in the product's own classification are no data too.
 TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
                                 const std::string& software = {}, const TMaskClasses* mask = nullptr);
+
+// Writes an 8-bit RGB picture as a quicklook PNG at path, 0, 0, 0 transparent, the way the
+// composite goes to disk; false when it could not.
+bool SaveQuicklookPng(FIBITMAP* picture, const std::wstring& path);
 
 // The quicklook's name: the composite's with "_ql.png" in place of its extension
 // ("..._48.tif" -> "..._48_ql.png").

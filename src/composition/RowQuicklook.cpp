@@ -2,9 +2,8 @@
 
 #include <new>
 
-#include "CompositionPlatform.h"
 #include "OutputMetadata.h"
-#include "PngTransparency.h"
+#include "Quicklook.h"
 #include "TextCodec.h"
 #include "TrueColour.h"
 
@@ -65,19 +64,5 @@ bool TRowQuicklook::Finish() { return !FFailed && FRow == FHeight && FOutRow == 
 bool TRowQuicklook::Save(const std::wstring& path) {
   if (FFailed || FOutRow != FOutHeight) return false;
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, FPicture.get(), "Description", kAttribution);
-  const std::wstring partial = path + L".part";
-  std::string error;
-#if defined(_WIN32)
-  bool saved = FreeImage_SaveU(FIF_PNG, FPicture.get(), partial.c_str(), PNG_Z_BEST_SPEED);
-#else
-  bool saved = FreeImage_Save(FIF_PNG, FPicture.get(), ToUtf8(partial).c_str(), PNG_Z_BEST_SPEED);
-#endif
-  saved = saved &&
-          InsertPngChunkAfterHeader(compositionPlatform::FsPath(partial), PngTransparentColourChunk(0, 0, 0), error) &&
-          compositionPlatform::MoveOver(partial, path);
-  if (!saved) {
-    std::error_code ignored;
-    std::filesystem::remove(compositionPlatform::FsPath(partial), ignored);
-  }
-  return saved;
+  return SaveQuicklookPng(FPicture.get(), path);
 }

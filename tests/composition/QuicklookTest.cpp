@@ -239,6 +239,8 @@ TEST(QuicklookFile, ReplacesALinkAtItsNameAndNeverWritesThroughOne) {
   for (const auto& entry : fs::directory_iterator(dir))
     EXPECT_NE(entry.path().filename().string().rfind(".bw-", 0), 0u) << entry.path() << " left behind";
   fs::remove_all(dir);
+}
+
 TEST_F(Quicklook, MaskedPixelsAreNoDataAtAReducedResolutionToo) {
   const fs::path dir = FReal / "l2a_T29UNU_20221005_unmodified";
   const TBandNames bands = Bands(dir, "T29UNU_20221005T115411_", "_60m.jp2");
