@@ -155,9 +155,9 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   job.CloudOptimised = options.CloudOptimised;
   // The mask before any band: a product without one fails the job before minutes of decoding.
   TCompositeMask mask;
-  if (options.MaskClouds) {
+  if (const TMaskClasses* classes = host.GetMaskClasses()) {
     std::wstring why;
-    if (!mask.Prepare(names, job.Reduce, options.MaskClasses, why)) {
+    if (!mask.Prepare(names, job.Reduce, *classes, why)) {
       Report(host, why);
       return TJobOutcome::Failed;
     }

@@ -5,7 +5,6 @@
 
 #include "FileNames.h"
 #include "JobHost.h"
-#include "MaskClasses.h"
 #include "SaveFormat.h"
 
 // Runs one whole job on the calling thread and returns once the user has dismissed its last
@@ -29,11 +28,6 @@ inline const wchar_t* const kMaskedNameTag = L"_masked";
 struct TJobOptions {
   unsigned Reduce = 0;  // decode (and write) at 1/2^Reduce of the full resolution
   bool CloudOptimised = false;  // the TIFF as a cloud-optimised GeoTIFF, under the same name
-  // Mask the composite with the product's own cloud classification: the pixels of these
-  // classes, and those any band of which has no data, become 0, 0, 0; the outputs' names get
-  // "_masked".
-  bool MaskClouds = false;
-  TMaskClasses MaskClasses = TMaskClasses::Default();
 };
 
 // outputFolder (ending in its delimiter) takes the composite elsewhere than the red band's

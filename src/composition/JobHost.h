@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "MaskClasses.h"
+
 class JobHost {
  public:
   virtual ~JobHost() = default;
@@ -29,6 +31,10 @@ class JobHost {
   // What the outputs record as the software that made them (the options that shape them, so
   // that a later run can tell its own outputs from others'); empty: nothing recorded.
   virtual std::string GetOutputSoftware() { return {}; }
+  // The scene classes to mask the composite with, from the product's own classification: their
+  // pixels, and those any band of which has no data, become 0, 0, 0, and the outputs' names get
+  // "_masked". Null, as in the window: no mask.
+  virtual const TMaskClasses* GetMaskClasses() { return nullptr; }
   // How much of a masked composite the mask removed, once it is saved; for hosts that report
   // it (the console tool). Others ignore it.
   virtual void NoteMasked(uint64_t maskedPixels, uint64_t pixels) {

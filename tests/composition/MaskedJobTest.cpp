@@ -23,11 +23,13 @@ namespace {
 
 class TMaskRecordingHost : public RecordingHost {
  public:
+  const TMaskClasses* GetMaskClasses() override { return &Classes; }
   void NoteMasked(uint64_t masked, uint64_t pixels) override {
     Masked = masked;
     Pixels = pixels;
     Calls.push_back(L"masked");
   }
+  TMaskClasses Classes = TMaskClasses::Default();
   uint64_t Masked = 0, Pixels = 0;
 };
 
@@ -57,13 +59,11 @@ const uint16_t* Row(FIBITMAP* image, unsigned y) {
 TEST_P(MaskedJob, EveryPixelMaskedOrTheBands) {
   const std::string stem = "T29UNU_20221005T115411_";
   TMaskRecordingHost host;
-  TJobOptions options;
-  options.MaskClouds = true;
   // Clouds and cirrus only: the scene's no-data pixels then go by the no-data rule alone.
   std::string error;
-  options.MaskClasses = *ParseMaskClasses("8,9,10", error);
+  host.Classes = *ParseMaskClasses("8,9,10", error);
   const std::wstring out = imagetest::Wide(FWork) + L"/";
-  ASSERT_EQ(RunCompositeJob(host, imagetest::Wide(FScene / (stem + "B03_60m.jp2")), out, options), TJobOutcome::Saved);
+  ASSERT_EQ(RunCompositeJob(host, imagetest::Wide(FScene / (stem + "B03_60m.jp2")), out), TJobOutcome::Saved);
   const fs::path written = FWork / (stem + "48_60m_masked.tif");
   ASSERT_TRUE(fs::exists(written));
   EXPECT_EQ(host.Count(L"masked"), 1);
@@ -76,7 +76,7 @@ TEST_P(MaskedJob, EveryPixelMaskedOrTheBands) {
   // The mask as placed on the 60 m grid (checked against GDAL on every pixel elsewhere).
   const TMaskSource source = FindMaskSource(FScene / (stem + "B04_60m.jp2"));
   TCloudMask mask;
-  ASSERT_TRUE(mask.Load(source, options.MaskClasses, {}, error)) << error;
+  ASSERT_TRUE(mask.Load(source, host.Classes, {}, error)) << error;
   TPlacedGrid grid;
   grid.Georeference = *ReadJp2Grid(FScene / (stem + "B04_60m.jp2")).Georeference;
   grid.Width = grid.Height = 1830;
@@ -113,10 +113,7 @@ TEST_P(MaskedJob, NoMaskFailsWithTheReasonAndWritesNothing) {
     fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
   }
   TMaskRecordingHost host;
-  TJobOptions options;
-  options.MaskClouds = true;
-  EXPECT_EQ(RunCompositeJob(host, imagetest::Wide(FWork / "T29UNU_20221005T115411_B04_60m.jp2"), {}, options),
-            TJobOutcome::Failed);
+  EXPECT_EQ(RunCompositeJob(host, imagetest::Wide(FWork / "T29UNU_20221005T115411_B04_60m.jp2")), TJobOutcome::Failed);
   const std::wstring why =
       L"no cloud mask for T29UNU_20221005T115411_B04_60m.jp2: neither a scene classification "
       L"(T29UNU_20221005T115411_SCL_20m.jp2 or _SCL_60m.jp2) nor MSK_CLASSI_B00.jp2 in its folder";
