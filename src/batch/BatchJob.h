@@ -1,8 +1,10 @@
 // One job of a batch, and what the user asked of every job.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "MaskClasses.h"
 #include "ProductLayout.h"
 #include "SaveFormat.h"
 
@@ -31,6 +33,10 @@ struct TJobSettings {
                             // either, the composite at that resolution level
   unsigned CompositeReduce() const { return Quicklook || Preview ? 0 : Reduce; }
   std::wstring OutFolder;   // every output goes here (ending in its delimiter); empty: beside the sources
+  // Mask with the product's own cloud classification (--mask-clouds, --mask-classes): the
+  // outputs' names get "_masked".
+  std::optional<TMaskClasses> Mask;
+  bool CloudFree = false;  // one cloud-free picture of all the inputs' dates
 
   std::vector<std::string> OutputArguments;   // shape every job's outputs: recorded in them
   std::vector<std::string> ProductArguments;  // shape product and zip jobs' outputs: recorded too

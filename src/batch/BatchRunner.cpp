@@ -1,9 +1,11 @@
 #include "BatchRunner.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -65,6 +67,17 @@ class TScratchFolder {
   fs::path FPath;
 };
 
+// What a masked job said on stderr ("masked: 41.73 % of pixels"), as a fraction.
+std::optional<double> MaskedFractionOf(const std::string& err) {
+  for (const std::string& line : Lines(err)) {
+    double percent = 0;
+    char rest[16] = {};
+    if (std::sscanf(line.c_str(), "masked: %lf %% of %15s", &percent, rest) == 2 && std::string(rest) == "pixels")
+      return percent / 100;
+  }
+  return std::nullopt;
+}
+
 // One running job: its process, its two output files and how far its stderr has been read.
 struct TRunning {
   batchPlatform::TChildProcess Process;
@@ -116,7 +129,10 @@ TJobRecord RecordOfProcess(const TPlannedJob& job, int exitCode, const std::wstr
   record.Input = job.Job.Input;
   record.Output = job.Files.Composite.empty() ? job.Job.Input : job.Files.Composite;
   record.Status = abnormal.empty() && exitCode == 0 ? TJobStatus::Written : TJobStatus::Failed;
-  if (record.Status == TJobStatus::Written) return record;
+  if (record.Status == TJobStatus::Written) {
+    record.MaskedFraction = MaskedFractionOf(err);
+    return record;
+  }
   const auto add = [&record](const std::wstring& text) {
     record.Message += (record.Message.empty() ? L"" : L"; ") + text;
   };

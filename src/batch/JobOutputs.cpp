@@ -41,6 +41,7 @@ std::wstring AuxXmlName(const std::wstring& png) { return png + L".aux.xml"; }
 std::wstring CompositeName(const TBandNames& names, const TJobSettings& settings) {
   TBandNames placed = names;
   if (!settings.OutFolder.empty()) placed.OutputFolder = settings.OutFolder;
+  if (settings.Mask) placed.NameTag = kMaskedNameTag;
   return OutputName(placed, settings.Format, settings.CompositeReduce());
 }
 

@@ -26,6 +26,7 @@ std::string RecordJson(const TJobRecord& record) {
   json["seconds"] = std::round(record.Seconds * 1000) / 1000;
   if (record.PeakMemoryBytes) json["peak_memory_bytes"] = *record.PeakMemoryBytes;
   else json["peak_memory_bytes"] = nullptr;
+  if (record.MaskedFraction) json["masked_fraction"] = std::round(*record.MaskedFraction * 1e6) / 1e6;
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -15,10 +15,11 @@ struct TJobRecord {
   std::wstring Message;                   // the job's own, for a failure
   double Seconds = 0;
   std::optional<uint64_t> PeakMemoryBytes;  // where known
+  std::optional<double> MaskedFraction;     // of a masked composite: the share its mask removed
 };
 
 // {"input":...,"output":...,"status":...,"message":...,"seconds":...,"peak_memory_bytes":...}
-// without the line end; bytes of a name that are not UTF-8 become U+FFFD.
+// and, for a masked composite, "masked_fraction" after them; without the line end; bytes of a name that are not UTF-8 become U+FFFD.
 std::string RecordJson(const TJobRecord& record);
 
 class TJobReport {

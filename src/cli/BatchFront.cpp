@@ -9,6 +9,7 @@
 #include "BatchPlatform.h"
 #include "BatchRunner.h"
 #include "CompositionPlatform.h"
+#include "CloudFreeFront.h"
 #include "ConsoleHost.h"
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
@@ -182,6 +183,7 @@ int RunBatch(const TCliOptions& options) {
   }
   for (const std::wstring& warning : plan.Warnings) WriteLine(stderr, L"bandweave-cli: " + warning);
   if (!plan.UsageError.empty()) return UsageError(plan.UsageError);
+  if (settings.CloudFree) return RunCloudFreeJobs(plan, options);
 
   std::vector<TPlannedJob> toRun;
   std::vector<const TPlannedJob*> skipped;

@@ -142,6 +142,39 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
       ->check(Check([](const std::string& v) { return IsNumber(v, 0, 15); }, "takes a number from 0 to 15"))
       ->group(kOutputGroup);
 
+  std::string maskClasses;
+  bool maskClouds = false;
+  app.add_flag("--mask-clouds", maskClouds,
+               "make no data (0 in all three channels, of the picture and the\n"
+               "quicklook) every pixel the product's own classification calls\n"
+               "no data, defective, cloud shadow, cloud or thin cirrus (scene\n"
+               "classes 0, 1, 3, 8, 9, 10), and every pixel any band of which has\n"
+               "no data; from the SCL of an L2A product, else from its\n"
+               "QI_DATA/MSK_CLASSI_B00.jp2; outputs named ..._masked; the share\n"
+               "masked goes to stderr")
+      ->group(kOutputGroup);
+  app.add_option("--mask-classes", maskClasses,
+                 "the scene classes to mask instead (implies --mask-clouds), e.g.\n"
+                 "3,8,9,10,11 to drop snow too: 0 no data, 1 defective, 2 dark,\n"
+                 "3 cloud shadow, 4 vegetation, 5 bare, 6 water, 7 unclassified,\n"
+                 "8 and 9 cloud (medium, high), 10 thin cirrus, 11 snow or ice")
+      ->type_name("LIST")
+      ->check(CLI::Validator(
+          [](std::string& v) {
+            std::string why;
+            return ParseMaskClasses(v, why) ? std::string() : why;
+          },
+          ""))
+      ->group(kOutputGroup);
+  app.add_flag("--cloud-free", job.CloudFree,
+               "one picture of all the INPUTs, dates of one tile: per pixel and\n"
+               "band the median of the dates on which the pixel is clear (each\n"
+               "masked as --mask-clouds does; --mask-classes changes the classes),\n"
+               "no data where none is; named from the tile and the first and last\n"
+               "dates (T29UNU_20220905_20221015_48_60m_cloudfree.tif), in --out DIR\n"
+               "or the current folder")
+      ->group(kOutputGroup);
+
   app.add_flag("--false-colour,--false-color", falseColour, "for a product: false colour instead of true colour")
       ->group(kProductGroup);
   app.add_option("--resolution", resolution,
@@ -216,6 +249,9 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
   if (job.WorldFile && !png && !job.Quicklook && !job.Preview)
     return UsageError(L"--world-file goes with a PNG: --png, --quicklook or --preview");
   if (options.Inputs.empty() && options.From.empty()) return UsageError(L"no band file given");
+  std::string why;
+  if (!maskClasses.empty()) job.Mask = ParseMaskClasses(maskClasses, why);
+  else if (maskClouds || job.CloudFree) job.Mask = TMaskClasses::Default();
 
   // The format always, so that outputs made with and without --tiff are known as the same.
   job.OutputArguments = {png ? "--png" : "--tiff"};

@@ -108,6 +108,7 @@ void ConsoleHost::SetStatusText(const std::wstring& text) {
 }
 
 void ConsoleHost::NoteMasked(uint64_t maskedPixels, uint64_t pixels) {
+  FMaskedFraction = pixels ? static_cast<double>(maskedPixels) / static_cast<double>(pixels) : 0.0;
   Line(stderr, MaskedShareText(maskedPixels, pixels));
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ class ConsoleHost : public JobHost {
   bool GetBeepWhenDone() override { return FBeepWhenDone; }
   void SetProgress(double fraction) override;
   void NoteWay(const std::wstring& text) override;  // a stamped line with --times only
+  const TMaskClasses* GetMaskClasses() override { return FMask ? &*FMask : nullptr; }
   std::wstring GetOutputFolder() override { return FOutputFolder; }
   std::string GetOutputSoftware() override { return FSoftware; }
 
@@ -38,6 +40,9 @@ class ConsoleHost : public JobHost {
     FOutputFolder = folder;
     FSoftware = software;
   }
+  void SetMaskClasses(const std::optional<TMaskClasses>& classes) { FMask = classes; }
+  // The share of the picture the mask removed, once a masked composite is saved.
+  std::optional<double> MaskedFraction() const { return FMaskedFraction; }
   // Every message the job showed, in order.
   const std::vector<std::wstring>& Messages() const { return FMessages; }
   void NoteMasked(uint64_t maskedPixels, uint64_t pixels) override;  // "masked: 41.73 % of pixels"
@@ -58,6 +63,8 @@ class ConsoleHost : public JobHost {
   std::wstring FOutputFolder;
   std::string FSoftware;
   std::vector<std::wstring> FMessages;
+  std::optional<TMaskClasses> FMask;
+  std::optional<double> FMaskedFraction;
   double FFraction = -1;      // the job's progress, negative for none
   std::string FDrawn;         // the bar as it stands on the terminal, empty when not shown
   std::chrono::steady_clock::time_point FDrawnAt;

@@ -31,6 +31,8 @@ void RemoveSidecars(const std::wstring& png) {
 }
 }  // namespace
 
+bool WriteGridSideFiles(const std::wstring& png, const TGridGeoreference& grid) { return WriteSidecars(png, grid); }
+
 bool WriteExtraOutputs(const TBatchJob& job, const TJobSettings& settings) {
   const bool quicklookAsked = settings.Quicklook || settings.Preview;
   if (!settings.WorldFile && !quicklookAsked) return true;
@@ -60,7 +62,8 @@ bool WriteExtraOutputs(const TBatchJob& job, const TJobSettings& settings) {
   if (quicklookAsked) {
     // With --preview the composite's name is the preview's own.
     const std::wstring name = settings.Preview ? composite : QuicklookName(composite);
-    const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce, JobSoftware(job.Kind, settings));
+    const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce, JobSoftware(job.Kind, settings),
+                                                      settings.Mask ? &*settings.Mask : nullptr);
     for (const std::wstring& note : quicklook.Notes) WriteLine(stderr, L"Quicklook: " + note);
     if (!quicklook.Written) {
       ToolError(L"no quicklook written: " + quicklook.Error);

@@ -1,5 +1,6 @@
 // bandweave-cli: the composite job from the command line, for one tile or a whole archive.
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -69,6 +70,7 @@ int RunSingle(const TCliOptions& options) {
   TJobOptions jobOptions;
   jobOptions.Reduce = settings.CompositeReduce();
   jobOptions.CloudOptimised = settings.Cog;
+  std::optional<double> maskedFraction;
   if (settings.Preview) {
     FreeImageSession images;
     status = WritePreviewOnly(job, settings);
@@ -78,6 +80,7 @@ int RunSingle(const TCliOptions& options) {
     FreeImageSession images;
     ConsoleHost host(format, options.Beep, options.Times);
     host.SetOutputs(settings.OutFolder, JobSoftware(job.Kind, settings));
+    host.SetMaskClasses(settings.Mask);
     switch (ProcessDroppedPath(host, input, settings.Product, jobOptions)) {
       case TJobOutcome::Saved:
         written = WriteExtraOutputs(job, settings);
@@ -94,6 +97,7 @@ int RunSingle(const TCliOptions& options) {
       default: status = 1; break;
     }
     message = JobMessage(host);
+    maskedFraction = host.MaskedFraction();
   }
   qelUtilsFinalize();
   if (report.IsOpen()) {
@@ -105,6 +109,7 @@ int RunSingle(const TCliOptions& options) {
     record.Message = written ? std::wstring() : message;
     record.Seconds = clock.Seconds();
     record.PeakMemoryBytes = batchPlatform::PeakMemoryOfThisProcess();
+    record.MaskedFraction = maskedFraction;
     if (!report.Append(record, why)) {
       WriteLine(stderr, L"bandweave-cli: " + why);
       if (status == 0) status = 1;
@@ -119,7 +124,8 @@ int Run(const std::vector<std::string>& args, bool threadsFromEnvironment) {
   if (parsed >= 0) return parsed;
   options.ThreadsFromEnvironment = threadsFromEnvironment;
   if (!options.Out.empty()) options.Job.OutFolder = FolderWithDelimiter(FromUtf8(options.Out));
-  if (IsSingleJob(options)) return RunSingle(options);
+  // A cloud-free picture takes every input's dates at once, as a batch reads them.
+  if (IsSingleJob(options) && !options.Job.CloudFree) return RunSingle(options);
   return RunBatch(options);
 }
 }  // namespace

@@ -227,6 +227,7 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
   }
   if (callbacks.Progress) callbacks.Progress(grid.Height, grid.Height);
   result.Written = true;
+  result.Grid = grid.Georeference;
   if (quicklook) {
     const std::wstring name = QuicklookName(result.Output);
     if (quicklook->Save(name)) result.Quicklook = name;

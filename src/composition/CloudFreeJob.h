@@ -3,9 +3,11 @@
 // and per pixel and band the median of the clear dates written as one 48-bit picture.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Georeference.h"
 #include "MaskClasses.h"
 #include "SaveFormat.h"
 #include "WorkCallbacks.h"
@@ -26,6 +28,7 @@ struct TCloudFreeResult {
   std::wstring Quicklook;       // the quicklook's path, once written
   std::wstring QuicklookError;  // why the quicklook asked for was not written
   std::vector<std::wstring> Notes;  // where the quicklook's offsets came from
+  std::optional<TGridGeoreference> Grid;  // where the picture lies, once written
   uint64_t Pixels = 0;
   uint64_t EmptyPixels = 0;  // clear on no date: no data
 };
