@@ -177,7 +177,7 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
     result.Error = L"cannot write " + result.Output;
     return result;
   }
-  std::unique_ptr<TRowSink> sink = OpenCompositeSink(request.Format, *file, grid.Width, grid.Height,
+  std::unique_ptr<TRowSink> sink = OpenCompositeSink(request.Format, *file, target, grid.Width, grid.Height,
                                                      CompositeMetadata(grid.Georeference));
   if (!sink) {
     result.Error = L"cannot write " + result.Output;
