@@ -246,7 +246,7 @@ TEST_F(Quicklook, MaskedPixelsAreNoDataAtAReducedResolutionToo) {
   const TBandNames bands = Bands(dir, "T29UNU_20221005T115411_", "_60m.jp2");
   const TMaskClasses classes = TMaskClasses::Default();
   const TQuicklookResult plain = WriteQuicklook(bands, (FWork / "plain.png").wstring(), 1);
-  const TQuicklookResult masked = WriteQuicklook(bands, (FWork / "masked.png").wstring(), 1, &classes);
+  const TQuicklookResult masked = WriteQuicklook(bands, (FWork / "masked.png").wstring(), 1, {}, &classes);
   ASSERT_TRUE(plain.Written && masked.Written) << std::string(masked.Error.begin(), masked.Error.end());
   TBitmap a = Load(FIF_PNG, FWork / "plain.png"), b = Load(FIF_PNG, FWork / "masked.png");
   ASSERT_TRUE(a && b);
