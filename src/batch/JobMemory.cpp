@@ -30,7 +30,11 @@ uint64_t EstimateCompositeMemory(uint64_t width, uint64_t height, uint64_t tileW
   const uint64_t tile = std::max<uint64_t>(1, tileWidth * tileHeight * kTileBytesPerSample);
   const uint64_t tiles = tileWidth && tileHeight ? ((width + tileWidth - 1) / tileWidth) * ((height + tileHeight - 1) / tileHeight) : 1;
   const uint64_t workers = std::min<uint64_t>({std::max(1u, decodeThreads), tiles, std::max<uint64_t>(1, kTileMemoryBudget / tile)});
-  return kBaseBytes + width * height * kCompositeBytesPerPixel + workers * tile;
+  // A band of several code-stream tiles streams: two rows of tiles of the composite are held (one
+  // being decoded, one being written), never the whole picture. A band of one tile is decoded whole.
+  const bool streams = tileWidth && tileHeight && (tileWidth < width || tileHeight < height);
+  const uint64_t rows = streams ? 2 * std::min(tileHeight, height) : height;
+  return kBaseBytes + width * rows * kCompositeBytesPerPixel + workers * tile;
 }
 
 uint64_t EstimateJobMemory(const TPlannedJob& job, unsigned decodeThreads) {

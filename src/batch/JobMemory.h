@@ -1,7 +1,6 @@
 // How much memory a job will hold at its peak, known before it runs from its bands' headers.
-// Today a job holds the whole composite (FIT_RGB16: 6 bytes a pixel) and, while it decodes a
-// band, the tiles in flight on each decoding thread; when the composite is no longer held whole
-// this is the one place that says so.
+// A job whose bands have many code-stream tiles holds two rows of tiles of the composite (6 bytes
+// a pixel) and the tiles in flight on each decoding thread; a band of one tile is decoded whole.
 #pragma once
 #include <cstdint>
 

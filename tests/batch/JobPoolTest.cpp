@@ -4,6 +4,7 @@
 
 #include <deque>
 
+#include "JobMemory.h"
 #include "JobPool.h"
 
 namespace {
@@ -108,4 +109,16 @@ TEST(JobPool, AStopStartsNothingMoreAndWaitsForTheRunning) {
   EXPECT_EQ(RunJobPool(std::vector<uint64_t>(5, kMB), 2, machine.Calls()), 3u);
   EXPECT_EQ(machine.Started.size(), 2u);
   EXPECT_TRUE(machine.Running.empty());
+}
+
+// The wait is only as good as the estimate: a tiled band streams in a fraction of its picture,
+// a band of one tile holds it whole.
+TEST(JobMemory, ATiledTileStreamsAndAnUntiledOneIsHeldWhole) {
+  const uint64_t full = uint64_t{10980} * 10980 * 6;
+  const uint64_t streamed = EstimateCompositeMemory(10980, 10980, 1024, 1024, 2);
+  EXPECT_LT(streamed, uint64_t{300} << 20);
+  EXPECT_GT(streamed, uint64_t{2} * 10980 * 1024 * 6);
+  EXPECT_GT(EstimateCompositeMemory(10980, 10980, 10980, 10980, 2), full);
+  // The last row of tiles may be short; a picture shorter than one tile row holds only itself.
+  EXPECT_LT(EstimateCompositeMemory(100, 10, 64, 64, 1), EstimateCompositeMemory(100, 200, 64, 64, 1));
 }
