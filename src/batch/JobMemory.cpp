@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "ProductFiles.h"
 
 namespace {

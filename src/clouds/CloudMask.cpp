@@ -4,8 +4,9 @@
 #include <new>
 
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Codec.h"
-#include "Jp2FileStream.h"
+#include "Jp2File.h"
 #include "Jp2GeoBoxes.h"
 
 namespace {

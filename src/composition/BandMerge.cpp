@@ -7,6 +7,7 @@
 
 #include "CompositionPlatform.h"
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "SystemMemory.h"
 #include "qelUtils.h"
 

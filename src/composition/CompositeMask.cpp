@@ -7,7 +7,7 @@
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
 #include "DateMedian.h"
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "MaskSource.h"
 #include "OutputMetadata.h"
 #include "TextCodec.h"

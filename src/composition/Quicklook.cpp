@@ -12,6 +12,7 @@
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "OutputMetadata.h"
 #include "PngTransparency.h"
 #include "TempFile.h"

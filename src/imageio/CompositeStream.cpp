@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "Jp2Codec.h"
-#include "Jp2FileStream.h"
+#include "Jp2File.h"
 #include "Jp2Tiles.h"
 
 namespace {

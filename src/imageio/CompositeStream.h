@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "PixelWindow.h"
 #include "RowSink.h"
 #include "WorkCallbacks.h"

@@ -3,6 +3,7 @@
 // worker copies its samples to where they belong. A band of one tile gets OpenJPEG's own
 // threads instead. Memory: one tile per worker, whatever the band's size.
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +17,7 @@
 #include <vector>
 
 #include "Jp2Codec.h"
-#include "Jp2FileStream.h"
+#include "Jp2File.h"
 #include "Jp2Tiles.h"
 
 namespace {

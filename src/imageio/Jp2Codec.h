@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "Jp2BandDecoder.h"
-#include "Jp2FileStream.h"
+#include "Jp2Header.h"
+#include "Jp2File.h"
 
 class TJp2Codec {
  public:

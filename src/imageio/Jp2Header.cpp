@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Codec.h"
-#include "Jp2FileStream.h"
+#include "Jp2File.h"
 #include "SystemMemory.h"
 
 namespace {

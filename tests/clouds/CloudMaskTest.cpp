@@ -13,7 +13,7 @@
 
 #include "CloudMask.h"
 #include "Georeference.h"
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2GeoBoxes.h"
 #include "MaskClasses.h"
 #include "TestEnv.h"

@@ -16,7 +16,7 @@
 #include "CompositeWay.h"
 #include "FreeImageSession.h"
 #include "ImageFiles.h"
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Encode.h"
 #include "ImageTestEnvironment.h"
 #include "RecordingHost.h"

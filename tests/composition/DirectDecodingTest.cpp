@@ -13,7 +13,7 @@
 
 #include "BandMerge.h"
 #include "FreeImageSession.h"
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Encode.h"
 #include "ImageTestEnvironment.h"
 #include "RecordingHost.h"

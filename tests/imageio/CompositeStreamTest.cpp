@@ -12,6 +12,7 @@
 
 #include "CompositeStream.h"
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Encode.h"
 #include "TempFolder.h"
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Encode.h"
 #include "Jp2GeoBoxes.h"
 #include "TempFolder.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "Jp2Encode.h"
 #include "TempFolder.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 
 int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();

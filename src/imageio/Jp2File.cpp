@@ -1,4 +1,4 @@
-#include "Jp2FileStream.h"
+#include "Jp2File.h"
 
 namespace {
 #if defined(_WIN32)
