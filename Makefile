@@ -1,5 +1,5 @@
 # Front door. Each target installs what is missing on a Debian 12 machine (apt as root, or sudo).
-.PHONY: all deps build demo test mutants bench fuzz dist screenshot clean
+.PHONY: all deps build demo test mutants bench fuzz dist screenshot masked-quicklook clean
 
 all: build
 
@@ -35,6 +35,10 @@ dist: build
 
 screenshot: build
 	scripts/screenshot.sh
+
+# docs/masked-quicklook.png: the real cloudy scene's quicklook with --mask-clouds (needs the real data).
+masked-quicklook: deps
+	scripts/masked-quicklook.sh
 
 clean:
 	rm -rf build
