@@ -233,4 +233,5 @@ awk -v cores="$cores" '
 [ -s "$work/during" ] && cat "$work/during"
 [ -s "$work/ways" ] && { echo "The way the samples took:"; sed 's/^/  /' "$work/ways"; }
 echo; scripts/bench-cog.sh || echo "scripts/bench-cog.sh failed" >&2  # the COG and preview rows
+echo; scripts/bench-clouds.sh || echo "scripts/bench-clouds.sh failed" >&2  # cloud-free of five dates
 exit 0
