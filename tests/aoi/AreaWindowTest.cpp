@@ -1,16 +1,19 @@
 // The window of an area on a tile's grid against GDAL's: TransformBounds densified to 21 points
 // per edge, snapped outward and clipped, for boxes at each corner of a tile, across its edges,
 // inside and wholly outside, on the real north and south hemisphere tiles and on a grid of odd
-// size and pixel.
+// size and pixel. GDAL's answers are made natively before the tests (gdal_references.py), so
+// that the Windows build compares with the same ones.
 #include <gtest/gtest.h>
 
-#include <GeographicLib/TransverseMercator.hpp>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "AreaWindow.h"
 #include "Georeference.h"
 #include "Jp2GeoBoxes.h"
+#include "RealData.h"
 #include "TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -18,131 +21,102 @@ namespace fs = std::filesystem;
 namespace {
 struct TGrid {
   TGridGeoreference Georeference;
-  uint32_t Width, Height;
+  uint32_t Width = 0, Height = 0;
 };
 
-// The longitude and latitude of a point given in pixels of the grid (may lie outside it).
-TLonLat LonLatOf(const TGrid& g, double col, double row) {
-  const int zone = g.Georeference.Epsg % 100;
-  const double x = g.Georeference.Left + col * g.Georeference.PixelWidth - 500000.0;
-  double y = g.Georeference.Top - row * g.Georeference.PixelHeight;
-  if (g.Georeference.Epsg > 32700) y -= 10000000.0;
-  TLonLat p;
-  GeographicLib::TransverseMercator::UTM().Reverse(zone * 6.0 - 183.0, x, y, p.Lat, p.Lon);
-  return p;
-}
-
-std::string Run(const std::string& command) {
-  std::string out;
-#if !defined(_WIN32)
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buf[256];
-  while (fgets(buf, sizeof buf, pipe)) out += buf;
-  if (pclose(pipe) != 0) ADD_FAILURE() << command << "\n" << out;
-#else
-  (void)command;
-#endif
-  return out;
-}
-
-bool HaveGdal() {
-#if defined(_WIN32)
-  return false;
-#else
-  return std::system(BANDWEAVE_SYSTEM_PYTHON " -c 'from osgeo import osr' 2>/dev/null") == 0;
-#endif
-}
-
-// Boxes of about six pixels around each corner, edge middle and the centre, and beyond the
-// tile on two sides, compared with GDAL.
-void CompareWithGdal(const TGrid& g, const char* name) {
-  const double w = g.Width, h = g.Height;
-  const struct {
-    const char* where;
-    double col, row;
-  } places[] = {{"north-west corner", 0, 0},   {"north-east corner", w, 0}, {"south-west corner", 0, h},
-                {"south-east corner", w, h},   {"north edge", w / 2, 0},    {"east edge", w, h / 3},
-                {"centre", w / 2, h / 2},      {"west of the tile", -w / 3, h / 2},
-                {"south of the tile", w / 2, 1.5 * h}};
-  int overlapping = 0;
-  for (const auto& place : places) {
-    const TLonLat a = LonLatOf(g, place.col - 3, place.row + 3), b = LonLatOf(g, place.col + 3, place.row - 3);
-    const TLonLatBox box{std::min(a.Lon, b.Lon), std::min(a.Lat, b.Lat), std::max(a.Lon, b.Lon),
-                         std::max(a.Lat, b.Lat)};
-    const TProjectedBox ours = UtmBounds(box, g.Georeference.Epsg);
-    const std::optional<TPixelWindow> window = WindowOnGrid(ours, g.Georeference, g.Width, g.Height);
-
-    char command[512];
-    std::snprintf(command, sizeof command, "%s %s/window_reference.py %d %.17g %.17g %.17g %u %u %.17g %.17g %.17g %.17g",
-                  BANDWEAVE_SYSTEM_PYTHON, BANDWEAVE_AOI_TESTS, g.Georeference.Epsg, g.Georeference.Left,
-                  g.Georeference.Top, g.Georeference.PixelWidth, g.Width, g.Height, box.West, box.South, box.East,
-                  box.North);
-    const std::string reference = Run(command);
+// Compares our window with each of GDAL's in OUT/window-NAME.txt, on the grid the file names;
+// expected, when given, is the grid the test itself reads, which must be the one GDAL read.
+void CompareWithGdal(const std::string& name, const TGrid* expected = nullptr) {
+  const fs::path file = testenv::FromEnv("BANDWEAVE_AOI_REFERENCES") / ("window-" + name + ".txt");
+  std::ifstream in(file);
+  ASSERT_TRUE(in) << "no GDAL reference " << file.u8string() << " (made by the gdal-references fixture)";
+  std::string line;
+  std::getline(in, line);
+  TGrid g;
+  ASSERT_EQ(std::sscanf(line.c_str(), "grid %d %lf %lf %lf %u %u", &g.Georeference.Epsg, &g.Georeference.Left,
+                        &g.Georeference.Top, &g.Georeference.PixelWidth, &g.Width, &g.Height),
+            6)
+      << line;
+  g.Georeference.PixelHeight = g.Georeference.PixelWidth;
+  if (expected) {
+    ASSERT_EQ(g.Georeference, expected->Georeference) << "GDAL read another grid";
+    ASSERT_EQ(g.Width, expected->Width);
+    ASSERT_EQ(g.Height, expected->Height);
+  }
+  int places = 0, overlapping = 0;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string place, box, bounds, window;
+    std::getline(fields, place, '\t');
+    std::getline(fields, box, '\t');
+    std::getline(fields, bounds, '\t');
+    std::getline(fields, window, '\t');
+    SCOPED_TRACE(name + ", " + place + ": GDAL says " + bounds + " / " + window);
+    TLonLatBox lonLat;
     TProjectedBox gdal;
-    TPixelWindow expected;
-    int consumed = 0;
-    ASSERT_EQ(std::sscanf(reference.c_str(), "%lf %lf %lf %lf %n", &gdal.MinX, &gdal.MinY, &gdal.MaxX, &gdal.MaxY,
-                          &consumed),
-              4)
-        << reference;
-    SCOPED_TRACE(std::string(name) + ", " + place.where + ": GDAL says " + reference);
+    ASSERT_EQ(std::sscanf(box.c_str(), "%lf %lf %lf %lf", &lonLat.West, &lonLat.South, &lonLat.East, &lonLat.North), 4);
+    ASSERT_EQ(std::sscanf(bounds.c_str(), "%lf %lf %lf %lf", &gdal.MinX, &gdal.MinY, &gdal.MaxX, &gdal.MaxY), 4);
+    ++places;
+
+    const TProjectedBox ours = UtmBounds(lonLat, g.Georeference.Epsg);
     EXPECT_NEAR(ours.MinX, gdal.MinX, 1e-3);
     EXPECT_NEAR(ours.MinY, gdal.MinY, 1e-3);
     EXPECT_NEAR(ours.MaxX, gdal.MaxX, 1e-3);
     EXPECT_NEAR(ours.MaxY, gdal.MaxY, 1e-3);
-    if (reference.compare(consumed, 4, "none") == 0) {
-      EXPECT_FALSE(window);
+    const std::optional<TPixelWindow> got = WindowOnGrid(ours, g.Georeference, g.Width, g.Height);
+    if (window == "none") {
+      EXPECT_FALSE(got);
       continue;
     }
-    ASSERT_EQ(std::sscanf(reference.c_str() + consumed, "%u %u %u %u", &expected.Col, &expected.Row,
-                          &expected.Width, &expected.Height),
-              4);
-    ASSERT_TRUE(window);
-    EXPECT_EQ(window->Col, expected.Col);
-    EXPECT_EQ(window->Row, expected.Row);
-    EXPECT_EQ(window->Width, expected.Width);
-    EXPECT_EQ(window->Height, expected.Height);
+    TPixelWindow want;
+    ASSERT_EQ(std::sscanf(window.c_str(), "%u %u %u %u", &want.Col, &want.Row, &want.Width, &want.Height), 4);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->Col, want.Col);
+    EXPECT_EQ(got->Row, want.Row);
+    EXPECT_EQ(got->Width, want.Width);
+    EXPECT_EQ(got->Height, want.Height);
     ++overlapping;
   }
+  EXPECT_EQ(places, 9) << "every corner, edge, the centre and two places beyond the tile";
   EXPECT_EQ(overlapping, 7) << "every corner, edge and the centre meet the tile";
 }
 
-TGrid RealGrid(const char* folder, const char* band) {
-  const fs::path real = testenv::RealData();
-  if (real.empty()) return {};
-  const TJp2Grid jp2 = ReadJp2Grid(real / folder / band);
+TGrid RealGrid(const fs::path& band) {
+  const TJp2Grid jp2 = ReadJp2Grid(band);
   if (!jp2.Georeference) return {};
   return {*jp2.Georeference, jp2.Width, jp2.Height};
 }
 }  // namespace
 
 TEST(AreaWindow, MatchesGdalOnTheRealNorthernTileAt60m) {
-  if (!HaveGdal()) GTEST_SKIP() << "no GDAL to compare with";
-  const TGrid g = RealGrid("l2a_T29UNU_20221005_unmodified", "T29UNU_20221005T115411_B04_60m.jp2");
-  if (!g.Width) GTEST_SKIP() << "no real Sentinel-2 data";
+  const fs::path folder = testenv::RealData() / "l2a_T29UNU_20221005_unmodified";
+  BANDWEAVE_NEED_REAL_DATA(folder);
+  const TGrid g = RealGrid(folder / "T29UNU_20221005T115411_B04_60m.jp2");
   ASSERT_EQ(g.Georeference.Epsg, 32629);
-  CompareWithGdal(g, "T29UNU 60 m");
+  CompareWithGdal("T29UNU-60m", &g);
   // The same tile at --reduce 2: pixels of 240 m.
-  CompareWithGdal({*ReducedGrid(g.Georeference, 2), (g.Width + 3) / 4, (g.Height + 3) / 4}, "T29UNU 240 m");
+  const TGrid reduced{*ReducedGrid(g.Georeference, 2), (g.Width + 3) / 4, (g.Height + 3) / 4};
+  CompareWithGdal("T29UNU-240m", &reduced);
 }
 
 TEST(AreaWindow, MatchesGdalOnTheRealSouthernTile) {
-  if (!HaveGdal()) GTEST_SKIP() << "no GDAL to compare with";
-  const TGrid g = RealGrid("l2a_T22HBD_20210122_R10m_downsampled_100px", "T22HBD_20210122T133229_B04_10m.jp2");
-  if (!g.Width) GTEST_SKIP() << "no real Sentinel-2 data";
+  const fs::path folder = testenv::RealData() / "l2a_T22HBD_20210122_R10m_downsampled_100px";
+  BANDWEAVE_NEED_REAL_DATA(folder);
+  const TGrid g = RealGrid(folder / "T22HBD_20210122T133229_B04_10m.jp2");
   ASSERT_EQ(g.Georeference.Epsg, 32722);
-  CompareWithGdal(g, "T22HBD");
+  CompareWithGdal("T22HBD", &g);
 }
 
 TEST(AreaWindow, MatchesGdalOnAGridOfOddSizeAndPixel) {
-  if (!HaveGdal()) GTEST_SKIP() << "no GDAL to compare with";
-  TGridGeoreference geo;
-  geo.Epsg = 32633;
-  geo.Left = 399960;
-  geo.Top = 5300040;
-  geo.PixelWidth = geo.PixelHeight = 37;
-  CompareWithGdal({geo, 1001, 777}, "zone 33N, 1001 x 777 of 37 m");
+  // Zone 33N, 1001 x 777 pixels of 37 m.
+  TGrid g;
+  g.Georeference.Epsg = 32633;
+  g.Georeference.Left = 399960;
+  g.Georeference.Top = 5300040;
+  g.Georeference.PixelWidth = g.Georeference.PixelHeight = 37;
+  g.Width = 1001;
+  g.Height = 777;
+  CompareWithGdal("odd", &g);
 }
 
 TEST(AreaWindow, ProjwinSnapsOutwardToWholePixelsAndIsClipped) {
