@@ -7,7 +7,6 @@
 #include "Jp2Header.h"
 #include "Jp2Codec.h"
 #include "Jp2File.h"
-#include "Jp2GeoBoxes.h"
 
 namespace {
 // MSK_CLASSI_B00's components, in this order.
@@ -103,12 +102,11 @@ bool TCloudMask::Load(const TMaskSource& source, const TMaskClasses& classes, co
     error = "cannot read the cloud mask " + name + (why.empty() ? "" : ": " + why);
     return false;
   }
-  const TJp2Grid grid = ReadJp2Grid(source.File);
-  if (!grid.Georeference) {
+  if (!header.Georeference) {
     error = "the cloud mask " + name + " carries no georeferencing";
     return false;
   }
-  FGrid.Georeference = *grid.Georeference;
+  FGrid.Georeference = *header.Georeference;
   FGrid.Width = header.Width;
   FGrid.Height = header.Height;
   try {

@@ -3,84 +3,48 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
+#include "Jp2Boxes.h"
+#include "Jp2File.h"
 #include "XmlTree.h"
 
 namespace {
-constexpr uint32_t Type(const char (&t)[5]) {
-  return (uint32_t(uint8_t(t[0])) << 24) | (uint32_t(uint8_t(t[1])) << 16) | (uint32_t(uint8_t(t[2])) << 8) |
-         uint32_t(uint8_t(t[3]));
-}
-constexpr uint32_t kSignature = Type("jP  "), kHeader = Type("jp2h"), kImageHeader = Type("ihdr"),
-                   kAssociation = Type("asoc"), kLabel = Type("lbl "), kXml = Type("xml "), kUuid = Type("uuid"),
-                   kCodestream = Type("jp2c");
+constexpr uint32_t kSignature = Jp2BoxType("jP  "), kHeader = Jp2BoxType("jp2h"), kImageHeader = Jp2BoxType("ihdr"),
+                   kAssociation = Jp2BoxType("asoc"), kLabel = Jp2BoxType("lbl "), kXml = Jp2BoxType("xml "),
+                   kUuid = Jp2BoxType("uuid"), kCodestream = Jp2BoxType("jp2c");
 const uint8_t kGeoJp2Uuid[16] = {0xb1, 0x4b, 0xf8, 0xbd, 0x08, 0x3d, 0x4b, 0x43,
                                  0xa5, 0xae, 0x8c, 0xd7, 0xd5, 0xa6, 0xce, 0x03};
 
 uint32_t Be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
-uint64_t Be64(const uint8_t* p) { return (uint64_t(Be32(p)) << 32) | Be32(p + 4); }
-
-struct TBox {
-  uint32_t Type = 0;
-  size_t Content = 0;  // offset of the content
-  size_t Size = 0;     // bytes of content
-  size_t Next = 0;     // offset of the box after this one
-};
-
-// The box at offset inside [offset, end). False when its header is broken or it claims more
-// than its container holds: the walk of that container stops there.
-bool ReadBox(const uint8_t* data, size_t offset, size_t end, TBox& box) {
-  if (offset > end || end - offset < 8) return false;
-  const uint32_t length = Be32(data + offset);
-  box.Type = Be32(data + offset + 4);
-  uint64_t total;
-  size_t header = 8;
-  if (length == 1) {
-    if (end - offset < 16) return false;
-    total = Be64(data + offset + 8);
-    header = 16;
-  } else if (length == 0) {
-    total = end - offset;  // to the end of the file (or of the container)
-  } else {
-    total = length;
-  }
-  if (total < header || total > end - offset) return false;
-  box.Content = offset + header;
-  box.Size = static_cast<size_t>(total) - header;
-  box.Next = offset + static_cast<size_t>(total);
-  return true;
-}
 
 // A label box's text: trailing NULs are padding some writers add.
-std::string_view LabelText(const uint8_t* data, const TBox& box) {
-  std::string_view text(reinterpret_cast<const char*>(data + box.Content), box.Size);
+std::string_view LabelText(const uint8_t* data, const TJp2Box& box) {
+  std::string_view text(reinterpret_cast<const char*>(data + box.Content), static_cast<size_t>(box.Size()));
   while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
   return text;
 }
 
 // An association whose first child is a label with this text: the offset of what follows it.
-bool LabelledAssociation(const uint8_t* data, const TBox& asoc, std::string_view label, size_t& rest) {
-  TBox first;
-  if (asoc.Type != kAssociation || !ReadBox(data, asoc.Content, asoc.Content + asoc.Size, first)) return false;
+bool LabelledAssociation(const uint8_t* data, const TJp2Box& asoc, std::string_view label, uint64_t& rest) {
+  TJp2Box first;
+  if (asoc.Type != kAssociation || !ReadJp2Box(data, asoc.Content, asoc.End, first)) return false;
   if (first.Type != kLabel || LabelText(data, first) != label) return false;
-  rest = first.Next;
+  rest = first.End;
   return true;
 }
 
 // asoc { lbl "gml.data", ..., asoc { lbl "gml.root-instance", xml } }: the XML, or empty.
-std::string_view GmlRootInstance(const uint8_t* data, const TBox& outer) {
-  size_t at;
+std::string_view GmlRootInstance(const uint8_t* data, const TJp2Box& outer) {
+  uint64_t at;
   if (!LabelledAssociation(data, outer, "gml.data", at)) return {};
-  const size_t end = outer.Content + outer.Size;
-  TBox inner;
-  for (; ReadBox(data, at, end, inner); at = inner.Next) {
-    size_t xmlAt;
+  TJp2Box inner;
+  for (; ReadJp2Box(data, at, outer.End, inner); at = inner.End) {
+    uint64_t xmlAt;
     if (!LabelledAssociation(data, inner, "gml.root-instance", xmlAt)) continue;
-    TBox xml;
-    const size_t innerEnd = inner.Content + inner.Size;
-    for (; ReadBox(data, xmlAt, innerEnd, xml); xmlAt = xml.Next)
-      if (xml.Type == kXml) return std::string_view(reinterpret_cast<const char*>(data + xml.Content), xml.Size);
+    TJp2Box xml;
+    for (; ReadJp2Box(data, xmlAt, inner.End, xml); xmlAt = xml.End)
+      if (xml.Type == kXml)
+        return std::string_view(reinterpret_cast<const char*>(data + xml.Content), static_cast<size_t>(xml.Size()));
   }
   return {};
 }
@@ -282,21 +246,21 @@ std::optional<TGridGeoreference> GridFromGeoTiff(const uint8_t* data, size_t siz
 
 TJp2Grid ParseJp2Grid(const uint8_t* data, size_t size) {
   TJp2Grid header;
-  TBox box;
-  if (!data || !ReadBox(data, 0, size, box) || box.Type != kSignature) return header;
+  TJp2Box box;
+  if (!ReadJp2Box(data, 0, size, box) || box.Type != kSignature) return header;
   std::optional<TGridGeoreference> geoJp2, gml;
-  for (size_t at = box.Next; ReadBox(data, at, size, box); at = box.Next) {
+  for (uint64_t at = box.End; ReadJp2Box(data, at, size, box); at = box.End) {
     if (box.Type == kCodestream) break;
     if (box.Type == kHeader) {
-      TBox child;
-      for (size_t c = box.Content; ReadBox(data, c, box.Content + box.Size, child); c = child.Next) {
-        if (child.Type == kImageHeader && child.Size >= 14) {
+      TJp2Box child;
+      for (uint64_t c = box.Content; ReadJp2Box(data, c, box.End, child); c = child.End) {
+        if (child.Type == kImageHeader && child.Size() >= 14) {
           header.Height = Be32(data + child.Content);
           header.Width = Be32(data + child.Content + 4);
         }
       }
-    } else if (box.Type == kUuid && !geoJp2 && box.Size > 16 && std::memcmp(data + box.Content, kGeoJp2Uuid, 16) == 0) {
-      geoJp2 = jp2geo::GridFromGeoTiff(data + box.Content + 16, box.Size - 16);
+    } else if (box.Type == kUuid && !geoJp2 && box.Size() > 16 && std::memcmp(data + box.Content, kGeoJp2Uuid, 16) == 0) {
+      geoJp2 = jp2geo::GridFromGeoTiff(data + box.Content + 16, static_cast<size_t>(box.Size() - 16));
     } else if (box.Type == kAssociation && !gml) {
       const std::string_view xml = GmlRootInstance(data, box);
       if (!xml.empty()) gml = jp2geo::GridFromGml(xml);
@@ -308,36 +272,9 @@ TJp2Grid ParseJp2Grid(const uint8_t* data, size_t size) {
 }
 
 std::vector<uint8_t> ReadJp2HeaderBoxes(const std::filesystem::path& path) {
-  std::vector<uint8_t> bytes;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return bytes;
-  // Box by box: each header tells how far to read; the codestream box ends the walk.
-  for (;;) {
-    const size_t at = bytes.size();
-    uint8_t head[16];
-    file.read(reinterpret_cast<char*>(head), 16);
-    const size_t got = static_cast<size_t>(file.gcount());
-    if (got < 8) break;
-    const uint32_t length = Be32(head);
-    uint64_t total = length;
-    if (length == 1) total = got == 16 ? Be64(head + 8) : 0;
-    if (Be32(head + 4) == kCodestream || length == 0 || total < 8 || total > kJp2HeaderReadLimit - at) break;
-    bytes.resize(at + static_cast<size_t>(total));
-    const size_t fromHead = total < got ? static_cast<size_t>(total) : got;
-    std::memcpy(bytes.data() + at, head, fromHead);
-    if (total > got) {
-      file.read(reinterpret_cast<char*>(bytes.data() + at + got), static_cast<std::streamsize>(total - got));
-      if (static_cast<uint64_t>(file.gcount()) != total - got) {
-        bytes.resize(at + got + static_cast<size_t>(file.gcount()));
-        break;
-      }
-    } else {
-      // A box shorter than the 16 bytes just read: the rest belongs to the next one.
-      file.clear();
-      file.seekg(static_cast<std::streamoff>(at + total));
-    }
-  }
-  return bytes;
+  TJp2File file;
+  if (!file.Open(path)) return {};
+  return ReadJp2Boxes(file).Head;
 }
 
 TJp2Grid ReadJp2Grid(const std::filesystem::path& path) {

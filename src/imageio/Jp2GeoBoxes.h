@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Georeference.h"
+#include "Jp2Boxes.h"
 
 struct TJp2Grid {
   uint32_t Width = 0, Height = 0;  // from the image header box; 0 when there is none
@@ -24,7 +25,6 @@ TJp2Grid ParseJp2Grid(const uint8_t* data, size_t size);
 
 // The boxes before the codestream, read box by box from the file (never the codestream itself),
 // at most kJp2HeaderReadLimit bytes. Empty when the file cannot be read.
-constexpr size_t kJp2HeaderReadLimit = 4u << 20;
 std::vector<uint8_t> ReadJp2HeaderBoxes(const std::filesystem::path& path);
 TJp2Grid ReadJp2Grid(const std::filesystem::path& path);
 

@@ -8,59 +8,21 @@
 #include <vector>
 
 #include "Jp2Header.h"
+#include "Jp2Boxes.h"
 #include "Jp2Codec.h"
 #include "Jp2File.h"
+#include "Jp2GeoBoxes.h"
 #include "SystemMemory.h"
 
 namespace {
 uint32_t Be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
 uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
 uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }
-constexpr uint32_t Type(const char (&name)[5]) {
-  return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 | uint32_t(uint8_t(name[2])) << 8 |
-         uint8_t(name[3]);
-}
-
-struct TBox {
-  uint32_t Type = 0;
-  uint64_t Content = 0, End = 0;  // file offsets
-};
-
-// The box at offset, within a parent ending at limit. A codestream box may be cut short: the
-// codestream's own reading then finds where, and fails there.
-bool ReadBox(TJp2File& file, uint64_t offset, uint64_t limit, TBox& box) {
-  uint8_t head[16];
-  if (limit < offset || limit - offset < 8 || !file.ReadAt(offset, head, 8)) return false;
-  uint64_t length = Be32(head);
-  uint64_t headLength = 8;
-  if (length == 1) {
-    if (limit - offset < 16 || !file.ReadAt(offset + 8, head + 8, 8)) return false;
-    length = Be64(head + 8);
-    headLength = 16;
-  } else if (length == 0) {
-    length = limit - offset;  // to the end of its parent
-  }
-  box.Type = Be32(head + 4);
-  if (length > limit - offset && box.Type == Type("jp2c")) length = limit - offset;
-  if (length < headLength || length > limit - offset) return false;
-  box.Content = offset + headLength;
-  box.End = offset + length;
-  return true;
-}
-
 // A box before the codestream that claims more than the file holds hides where the boxes
 // after it begin. The codestream box is looked for behind its start, by its type followed by
 // the codestream's first two markers, within as many bytes as a header box may take: a damaged
 // metadata box then costs the metadata, not the picture.
 constexpr uint64_t kBrokenBoxSearch = 4u << 20;
-
-bool RunsPastTheEnd(TJp2File& file, uint64_t at) {
-  uint8_t head[16];
-  if (!file.ReadAt(at, head, 8)) return false;
-  uint64_t claimed = Be32(head);
-  if (claimed == 1) claimed = file.ReadAt(at + 8, head + 8, 8) ? Be64(head + 8) : 0;
-  return claimed > file.Size() - at;
-}
 
 bool FindCodestreamBehind(TJp2File& file, uint64_t from, uint64_t& start, uint64_t& end) {
   static const uint8_t kPattern[4] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, then SIZ
@@ -70,7 +32,7 @@ bool FindCodestreamBehind(TJp2File& file, uint64_t from, uint64_t& start, uint64
   // The box's type sits 4 bytes into its header; its content follows 8 or (with a 64-bit
   // length) 16 bytes after the header's start.
   for (size_t at = 0; at + 8 <= bytes.size(); ++at) {
-    if (Be32(&bytes[at + 4]) != Type("jp2c")) continue;
+    if (Be32(&bytes[at + 4]) != Jp2BoxType("jp2c")) continue;
     const uint32_t length = Be32(&bytes[at]);
     const size_t content = at + (length == 1 ? 16 : 8);
     if (content + 4 > bytes.size() || std::memcmp(&bytes[content], kPattern, 4) != 0) continue;
@@ -83,48 +45,35 @@ bool FindCodestreamBehind(TJp2File& file, uint64_t from, uint64_t& start, uint64
   return false;
 }
 
-// Where the codestream lies: the whole file, or the contents of the JP2 file's codestream box.
-// Notes the JP2 header boxes that change what the samples mean.
-bool LocateCodestream(TJp2File& file, TJp2Header& header, uint64_t& start, uint64_t& end) {
-  static const uint8_t kSignature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+bool IsRawCodestream(TJp2File& file) {
   static const uint8_t kCodestream[4] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, then SIZ
+  uint8_t head[4];
+  return file.ReadAt(0, head, 4) && std::memcmp(head, kCodestream, 4) == 0;
+}
+
+bool IsJp2(TJp2File& file) {
+  static const uint8_t kSignature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
   uint8_t head[12];
-  if (!file.ReadAt(0, head, 4)) return false;
-  if (std::memcmp(head, kCodestream, 4) == 0) {
-    header.Container = TJp2Container::Codestream;
-    start = 0;
-    end = file.Size();
+  return file.ReadAt(0, head, 12) && std::memcmp(head, kSignature, 12) == 0;
+}
+
+// Where the codestream lies in a JP2 file: the contents of its codestream box. Notes the JP2
+// header boxes that change what the samples mean.
+bool LocateCodestream(TJp2File& file, const TJp2Boxes& boxes, TJp2Header& header, uint64_t& start, uint64_t& end) {
+  for (const uint32_t type : boxes.HeaderChildren)
+    if (type == Jp2BoxType("pclr") || type == Jp2BoxType("cmap") || type == Jp2BoxType("cdef")) header.Palette = true;
+  if (boxes.HeaderBroken) return false;
+  if (boxes.Codestream) {
+    start = boxes.Stop.Content;
+    end = boxes.Stop.End;
     return true;
   }
-  if (!file.ReadAt(0, head, 12) || std::memcmp(head, kSignature, 12) != 0) return false;
-  header.Container = TJp2Container::Jp2;
-  bool headerRead = false;
-  for (uint64_t at = 12; at < file.Size();) {
-    TBox box;
-    if (!ReadBox(file, at, file.Size(), box)) {
-      // Only a box that runs past the end, behind the header box: that one's palette or channel
-      // boxes change what the samples mean, so it must have been read whole.
-      if (!headerRead || box.Type == Type("jp2h") || !RunsPastTheEnd(file, at)) return false;
-      header.BrokenBoxes = FindCodestreamBehind(file, at + 8, start, end);
-      return header.BrokenBoxes;
-    }
-    if (box.Type == Type("jp2h")) {
-      headerRead = true;
-      for (uint64_t inner = box.Content; inner < box.End;) {
-        TBox child;
-        if (!ReadBox(file, inner, box.End, child)) return false;
-        if (child.Type == Type("pclr") || child.Type == Type("cmap") || child.Type == Type("cdef"))
-          header.Palette = true;
-        inner = child.End;
-      }
-    } else if (box.Type == Type("jp2c")) {
-      start = box.Content;
-      end = box.End;
-      return true;
-    }
-    at = box.End;
-  }
-  return false;
+  // Only a box that runs past the end, behind the header box: that one's palette or channel
+  // boxes change what the samples mean, so it must have been read whole.
+  const bool pastTheEnd = boxes.Stop.Claimed > file.Size() - boxes.StopAt;
+  if (!boxes.HeaderBox || boxes.Stop.Type == Jp2BoxType("jp2h") || !pastTheEnd) return false;
+  header.BrokenBoxes = FindCodestreamBehind(file, boxes.StopAt + 8, start, end);
+  return header.BrokenBoxes;
 }
 
 uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
@@ -208,10 +157,19 @@ TJp2HeaderStatus ReadJp2Header(const std::filesystem::path& path, TJp2Header& he
     error = "cannot open the file";
     return TJp2HeaderStatus::NotOpened;
   }
-  uint64_t start = 0, end = 0;
+  // The boxes are walked once: the codestream's place and the georeferencing both come from it.
+  uint64_t start = 0, end = file.Size();
+  bool located = IsRawCodestream(file);
+  if (located) {
+    header.Container = TJp2Container::Codestream;
+  } else if (IsJp2(file)) {
+    const TJp2Boxes boxes = ReadJp2Boxes(file);
+    located = LocateCodestream(file, boxes, header, start, end);
+    header.Georeference = ParseJp2Grid(boxes.Head.data(), boxes.Head.size()).Georeference;
+  }
   uint32_t grid[8];
   std::vector<uint8_t> components;
-  if (!LocateCodestream(file, header, start, end) || !ReadSiz(file, start, end, header, grid, components)) {
+  if (!located || !ReadSiz(file, start, end, header, grid, components)) {
     error = "not a JPEG 2000 file this reader follows";
     return TJp2HeaderStatus::NotOpened;
   }

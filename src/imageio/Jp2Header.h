@@ -1,9 +1,13 @@
 // What a JPEG 2000 file's headers say about its picture, read without decoding a sample: the
-// size, the tiling, the components and where the codestream lies.
+// size, the tiling, the components, where the codestream lies and where the grid lies on the
+// ground.
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+
+#include "Georeference.h"
 
 enum class TJp2Container { Jp2, Codestream };
 
@@ -25,9 +29,11 @@ struct TJp2Header {
   uint32_t Resolutions = 0;  // of the main header's coding style; reductions go up to one less
   // Where the codestream lies in the file. BrokenBoxes: a box before it claims more than the
   // file holds (a damaged metadata box); the codestream box was found behind it and is read on
-  // its own, and the boxes, georeferencing included, count for nothing.
+  // its own, and the boxes from the broken one on, georeferencing included, count for nothing.
   uint64_t CodestreamStart = 0, CodestreamEnd = 0;
   bool BrokenBoxes = false;
+  // The grid on the ground from the GeoJP2 or GML boxes, as ReadJp2Grid gives it.
+  std::optional<TGridGeoreference> Georeference;
 
   // One unsigned component of 1 to 16 bits on the full grid, no palette: what DecodeJp2Band
   // decodes. Everything else is left to other readers.

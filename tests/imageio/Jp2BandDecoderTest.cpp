@@ -310,6 +310,53 @@ TEST_F(DecoderTest, ABoxRunningPastTheEndCostsOnlyItsOwnContent) {
   }
 }
 
+// One walk of the boxes gives both the codestream and the grid on the ground: the header carries
+// the grid the georeferencing reader finds, also when a broken box behind the GML hides the
+// codestream box.
+TEST_F(DecoderTest, TheHeaderCarriesTheGridItsBoxesGive) {
+  jp2encode::TLayout s;
+  s.Width = 64;
+  s.Height = 48;
+  const fs::path plain = Make("plain.jp2", s);
+  using jp2encode::Box;
+  const std::string grid =
+      "<gml:RectifiedGrid xmlns:gml=\"http://www.opengis.net/gml\"><gml:origin><gml:Point srsName=\"EPSG:32633\">"
+      "<gml:pos>300030 5600010</gml:pos></gml:Point></gml:origin><gml:offsetVector>60 0</gml:offsetVector>"
+      "<gml:offsetVector>0 -20</gml:offsetVector></gml:RectifiedGrid>";
+  const std::string gml =
+      Box("asoc", Box("lbl ", "gml.data") + Box("asoc", Box("lbl ", "gml.root-instance") + Box("xml ", grid)));
+  const std::string broken = std::string("\x7F\xFF\xFF\xFF") + gml.substr(4);
+  const TGridGeoreference expected{32633, 300000, 5600020, 60, 20};
+  struct TCase {
+    const char* name;
+    std::string boxes;  // put in front of the codestream box
+    bool brokenBoxes;
+    bool georeferenced;
+  };
+  for (const TCase& c : {TCase{"none", "", false, false}, TCase{"GML", gml, false, true},
+                         TCase{"GML, then a broken box", gml + broken, true, true},
+                         TCase{"a broken GML box", broken, true, false}}) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = FDir / (std::string(c.name) + ".jp2");
+    {
+      std::ifstream in(plain, std::ios::binary);
+      std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      data.insert(data.find("jp2c") - 4, c.boxes);
+      std::ofstream(file, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    }
+    TJp2Header header;
+    std::string error;
+    ASSERT_EQ(ReadJp2Header(file, header, error), TJp2HeaderStatus::Read) << error;
+    EXPECT_EQ(header.BrokenBoxes, c.brokenBoxes);
+    EXPECT_EQ(header.Width, 64u);
+    EXPECT_EQ(header.Georeference, ReadJp2Grid(file).Georeference);
+    ASSERT_EQ(header.Georeference.has_value(), c.georeferenced);
+    if (c.georeferenced) {
+      EXPECT_EQ(*header.Georeference, expected);
+    }
+  }
+}
+
 // Patches the image and tile sizes of a one-tile JP2 file in its image header and SIZ segment.
 void ClaimSize(const fs::path& path, uint32_t width, uint32_t height) {
   std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
