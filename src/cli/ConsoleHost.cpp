@@ -156,3 +156,12 @@ void ConsoleHost::ClearBar() {
   Write(stderr, Widen("\r" + std::string(FDrawn.size(), ' ') + "\r"));
   FDrawn.clear();
 }
+
+void ConsoleHost::CompositeSaved(const std::wstring& red, const std::wstring& green, const std::wstring& blue,
+                                 const std::wstring& composite) {
+  if (!FOnSaved) return;
+  TBandNames names;
+  names.Started = true;
+  names.Red = red, names.Green = green, names.Blue = blue;
+  FOnSaved(names, composite);
+}

@@ -4,10 +4,12 @@
 #pragma once
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "CompositeJob.h"
 #include "JobHost.h"
 
 // Whether stderr is a terminal (a console window on Windows) rather than a file or pipe.
@@ -46,6 +48,11 @@ class ConsoleHost : public JobHost {
   // Every message the job showed, in order.
   const std::vector<std::wstring>& Messages() const { return FMessages; }
   void NoteMasked(uint64_t maskedPixels, uint64_t pixels) override;  // "masked: 41.73 % of pixels"
+  // What is made from the bands once the composite is saved (the quicklook and world files).
+  using TSavedHandler = std::function<void(const TBandNames& names, const std::wstring& composite)>;
+  void OnCompositeSaved(TSavedHandler handler) { FOnSaved = std::move(handler); }
+  void CompositeSaved(const std::wstring& red, const std::wstring& green, const std::wstring& blue,
+                      const std::wstring& composite) override;
 
  private:
   // A whole line, with the bar taken off first and put back after.
@@ -65,6 +72,7 @@ class ConsoleHost : public JobHost {
   std::vector<std::wstring> FMessages;
   std::optional<TMaskClasses> FMask;
   std::optional<double> FMaskedFraction;
+  TSavedHandler FOnSaved;
   double FFraction = -1;      // the job's progress, negative for none
   std::string FDrawn;         // the bar as it stands on the terminal, empty when not shown
   std::chrono::steady_clock::time_point FDrawnAt;

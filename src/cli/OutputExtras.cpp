@@ -33,20 +33,10 @@ void RemoveSidecars(const std::wstring& png) {
 
 bool WriteGridSideFiles(const std::wstring& png, const TGridGeoreference& grid) { return WriteSidecars(png, grid); }
 
-bool WriteExtraOutputs(const TBatchJob& job, const TJobSettings& settings) {
+bool WriteExtraOutputs(const TBandNames& names, const std::wstring& composite, const TJobSettings& settings,
+                       const std::string& software) {
   const bool quicklookAsked = settings.Quicklook || settings.Preview;
   if (!settings.WorldFile && !quicklookAsked) return true;
-  if (job.Kind == TJobKind::Zip) {
-    ToolError(L"no quicklook or side files for a zipped product: unpack it first");
-    return false;
-  }
-  const TJobFiles files = JobFiles(job, settings);
-  if (files.Composite.empty()) {
-    ToolError(L"no band set to write a quicklook or side files for");
-    return false;
-  }
-  const TBandNames& names = files.Bands;
-  const std::wstring& composite = files.Composite;
   std::optional<TGridGeoreference> grid;
   if (settings.WorldFile) {
     grid = CompositeGrid(names);
@@ -62,7 +52,7 @@ bool WriteExtraOutputs(const TBatchJob& job, const TJobSettings& settings) {
   if (quicklookAsked) {
     // With --preview the composite's name is the preview's own.
     const std::wstring name = settings.Preview ? composite : QuicklookName(composite);
-    const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce, JobSoftware(job.Kind, settings),
+    const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce, software,
                                                       settings.Mask ? &*settings.Mask : nullptr);
     for (const std::wstring& note : quicklook.Notes) WriteLine(stderr, L"Quicklook: " + note);
     if (!quicklook.Written) {

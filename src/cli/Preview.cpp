@@ -6,8 +6,9 @@
 #include "JobOutputs.h"
 #include "OutputExtras.h"
 #include "ProductJob.h"
+#include "ProductZip.h"
 
-int WritePreviewOnly(const TBatchJob& job, const TJobSettings& settings) {
+int WritePreviewOnly(ConsoleHost& host, const TBatchJob& job, const TJobSettings& settings) {
   // The checks the composite job makes before it starts, with the console tool's answers.
   const std::wstring band =
       job.Kind == TJobKind::Product ? ProductBandFile(job.Input, settings.Product) : job.Input;
@@ -25,7 +26,25 @@ int WritePreviewOnly(const TBatchJob& job, const TJobSettings& settings) {
       return 1;
     }
   }
-  if (!WriteExtraOutputs(job, settings)) return 1;
-  WriteLine(stdout, JobFiles(job, settings).Composite);
+  const TJobFiles files = JobFiles(job, settings);
+  const std::string software = JobSoftware(job.Kind, settings);
+  if (job.Kind == TJobKind::Zip) {
+    // A zip's bands are read where they are unpacked, and go once the preview is made; its
+    // refusals are told through the host, as its composite job's are.
+    const TJobOutcome outcome =
+        WithUnpackedZipBands(host, job.Input, settings.Product, [&](const std::wstring& firstBand, const std::wstring&) {
+          return WriteExtraOutputs(DeriveBandNames(firstBand), files.Composite, settings, software)
+                     ? TJobOutcome::Saved
+                     : TJobOutcome::Failed;
+        });
+    if (outcome != TJobOutcome::Saved) return 1;
+  } else {
+    if (files.Composite.empty()) {
+      ToolError(L"no band set to write a quicklook or side files for");
+      return 1;
+    }
+    if (!WriteExtraOutputs(files.Bands, files.Composite, settings, software)) return 1;
+  }
+  WriteLine(stdout, files.Composite);
   return 0;
 }

@@ -73,17 +73,24 @@ int RunSingle(const TCliOptions& options) {
   std::optional<double> maskedFraction;
   if (settings.Preview) {
     FreeImageSession images;
-    status = WritePreviewOnly(job, settings);
+    ConsoleHost host(format, false);
+    host.SetOutputs(settings.OutFolder, JobSoftware(job.Kind, settings));
+    status = WritePreviewOnly(host, job, settings);
     written = status == 0;
-    for (const std::wstring& text : ToolErrors()) message += (message.empty() ? L"" : L"; ") + text;
+    message = JobMessage(host);
   } else {
     FreeImageSession images;
     ConsoleHost host(format, options.Beep, options.Times);
     host.SetOutputs(settings.OutFolder, JobSoftware(job.Kind, settings));
     host.SetMaskClasses(settings.Mask);
+    // Made while the bands are still there: a zip's are unpacked only for its job.
+    bool extrasWritten = false;
+    host.OnCompositeSaved([&](const TBandNames& names, const std::wstring& composite) {
+      extrasWritten = WriteExtraOutputs(names, composite, settings, JobSoftware(job.Kind, settings));
+    });
     switch (ProcessDroppedPath(host, input, settings.Product, jobOptions)) {
       case TJobOutcome::Saved:
-        written = WriteExtraOutputs(job, settings);
+        written = extrasWritten;
         status = written ? 0 : 1;
         break;
       case TJobOutcome::NoSuchFile:

@@ -199,6 +199,9 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   if (saved) host.SetProgress(1.0);
   if (saved && job.Mask) host.NoteMasked(job.Mask->MaskedPixels(), job.Mask->Pixels());
   ReportSaving(host, saved, errorName, loadSeconds, pngSeconds, tiffSeconds);
+  if (saved)
+    host.CompositeSaved(names.Red, names.Green, names.Blue,
+                        OutputName(names, SaveFormatOf(host.GetSaveFormat()), job.Reduce));
   return saved ? TJobOutcome::Saved : TJobOutcome::SaveFailed;
 }
 }  // namespace

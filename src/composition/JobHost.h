@@ -41,4 +41,11 @@ class JobHost {
     (void)maskedPixels;
     (void)pixels;
   }
+  // The composite is saved and its bands are still where the job read them (a zip's unpacked
+  // bands too): the moment for what else is made from the bands (the console tool's quicklook
+  // and world files). Others ignore it.
+  virtual void CompositeSaved(const std::wstring& red, const std::wstring& green, const std::wstring& blue,
+                              const std::wstring& composite) {
+    (void)red, (void)green, (void)blue, (void)composite;
+  }
 };

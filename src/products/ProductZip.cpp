@@ -156,6 +156,18 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
     host.ShowModalMessage(host.GetStatusText());
     return TJobOutcome::NoSaveFormat;
   }
+  return WithUnpackedZipBands(host, zipPath, request, [&](const std::wstring& firstBand, const std::wstring& output) {
+    const TJobOutcome outcome = RunCompositeJob(host, firstBand, output, options);
+    // The job is silent about these, which would leave a dropped zip without an answer.
+    if (outcome == TJobOutcome::NotJpeg2000) return Refuse(host, producttext::kNotJpeg2000 + FileNamePart(firstBand));
+    if (outcome == TJobOutcome::NoSuchFile) return Refuse(host, producttext::kZipDamaged + zipName);
+    return outcome;
+  });
+}
+
+TJobOutcome WithUnpackedZipBands(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
+                                 const TUnpackedBandsWork& work) {
+  const std::wstring zipName = FileNamePart(zipPath);
   TZip archive = OpenZip(zipPath);
   if (!archive) return Refuse(host, producttext::kZipDamaged + zipName);
 
@@ -235,11 +247,7 @@ TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const 
 
   const std::wstring output = ProductWidePath(beside / "");
   const std::wstring first = FileNamePart(start.Band);
-  const TJobOutcome outcome = RunCompositeJob(host, ProductWidePath(unpacked.Path() / ProductFsPath(first)), output, options);
-  // The job is silent about these, which would leave a dropped zip without an answer.
-  if (outcome == TJobOutcome::NotJpeg2000) return Refuse(host, producttext::kNotJpeg2000 + first);
-  if (outcome == TJobOutcome::NoSuchFile) return Refuse(host, producttext::kZipDamaged + zipName);
-  return outcome;
+  return work(ProductWidePath(unpacked.Path() / ProductFsPath(first)), output);
 }
 
 std::wstring ZipStartBand(const std::wstring& zipPath, const TProductRequest& request, std::wstring* failure) {

@@ -3,6 +3,7 @@
 // goes on every way out.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ bool IsZipName(const std::wstring& path);
 
 TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
                               const TJobOptions& options = {});
+
+// What is done with a zip's bands once unpacked: given the band the job starts from and the
+// folder (ending in its delimiter) its outputs go to. The bands go when it returns.
+using TUnpackedBandsWork = std::function<TJobOutcome(const std::wstring& firstBand, const std::wstring& outputFolder)>;
+// Finds the product in the zip, unpacks its three bands and runs work on them; failures to
+// find or unpack them are told through host as the job's own are.
+TJobOutcome WithUnpackedZipBands(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
+                                 const TUnpackedBandsWork& work);
 
 // The file name of the band a zip's job starts from, read from its entry names alone; empty
 // when the zip cannot be read or holds no band for the request, and then failure (when given)

@@ -111,14 +111,19 @@ summary from-stdin 4 0 0
 # --- --out: the archive stays as it was -------------------------------------------------------
 find "$arch" -type f | sort >"$work/before"
 run out 0 --out "$work/out-dir/new" --quicklook "$p1" "$arch/loose"
-run out-zip 0 --out "$work/out-dir/new" "$arch/zips/S2B_MSIL1C_20250110.zip"
+# A zip's quicklook is made while its bands are unpacked.
+run out-zip 0 --out "$work/out-dir/new" --quicklook "$arch/zips/S2B_MSIL1C_20250110.zip"
 for f in T33UUP_20250105T101021_48.tif T33UUP_20250105T101021_48_ql.png "${stem}48.tif" "${stem}48_ql.png" \
-  T33UUP_20250110T101021_48.tif; do
+  T33UUP_20250110T101021_48.tif T33UUP_20250110T101021_48_ql.png; do
   [ -s "$work/out-dir/new/$f" ] || { fail "out: $f not written into the folder"; ls -R "$work/out-dir"; }
 done
-[ "$(ls -A "$work/out-dir/new" | wc -l)" = 5 ] || { fail "out: more than the outputs"; ls -A "$work/out-dir/new"; }
+[ "$(ls -A "$work/out-dir/new" | wc -l)" = 6 ] || { fail "out: more than the outputs"; ls -A "$work/out-dir/new"; }
 run out-again 0 --out "$work/out-dir/new" --quicklook "$p1" "$arch/loose"
 summary out-again 0 2 0
+# A zip's preview too, its unpacked bands gone after it.
+run preview-zip 0 --out "$work/out-dir/preview" --preview --reduce 1 "$arch/zips/S2B_MSIL1C_20250110.zip"
+[ "$(ls -A "$work/out-dir/preview")" = T33UUP_20250110T101021_48_ql.png ] ||
+  { fail "preview-zip: not the preview alone"; ls -A "$work/out-dir/preview"; }
 [ "$(find "$arch" -type f | sort)" = "$(cat "$work/before")" ] || fail "out: the archive changed"
 # A product folder and its own zip write one name there: refused before anything is written.
 cp "$arch/zips/S2B_MSIL1C_20250110.zip" "$work/tmp/"
