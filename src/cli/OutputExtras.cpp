@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "CompositeJob.h"
+#include "CompositeMask.h"
 #include "CompositionPlatform.h"
 #include "ConsoleHost.h"
 #include "JobOutputs.h"
@@ -60,6 +61,10 @@ bool WriteExtraOutputs(const TBandNames& names, const std::wstring& composite, c
       return false;
     }
     WriteLine(stderr, L"Quicklook: " + name);
+    // A preview is the only picture written: the share masked is its own (the batch report
+    // reads it from this line).
+    if (settings.Preview && settings.Mask)
+      WriteLine(stderr, MaskedShareText(quicklook.MaskedPixels, uint64_t{quicklook.Width} * quicklook.Height));
     const std::optional<TGridGeoreference> reduced = grid ? ReducedGrid(*grid, settings.Reduce) : std::nullopt;
     if (grid && !reduced)
       WriteLine(stderr, L"bandweave-cli: the bands' georeferencing is out of range at the quicklook's resolution; "

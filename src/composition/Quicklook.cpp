@@ -80,21 +80,26 @@ void KeepNoDataBlack(FIBITMAP* picture) {
   }
 }
 
-// The masked pixels become no data, 0, 0, 0, in runs of rows of the mask.
-void HideMasked(FIBITMAP* picture, const TCompositeMask& mask) {
+// The masked pixels become no data, 0, 0, 0, in runs of rows of the mask. Returns how many
+// pixels are no data then, masked or not.
+uint64_t HideMasked(FIBITMAP* picture, const TCompositeMask& mask) {
   constexpr uint32_t kRun = 256;
   const uint32_t width = FreeImage_GetWidth(picture), height = FreeImage_GetHeight(picture);
   std::vector<uint8_t> masked(size_t{width} * kRun);
+  uint64_t noData = 0;
   for (uint32_t first = 0; first < height; first += kRun) {
     const uint32_t count = std::min(kRun, height - first);
     mask.Rows(first, count, masked.data());
     for (uint32_t y = 0; y < count; ++y) {
       BYTE* pixel = FreeImage_GetScanLine(picture, static_cast<int>(height - 1 - first - y));
       const uint8_t* hidden = masked.data() + size_t{y} * width;
-      for (uint32_t x = 0; x < width; ++x, pixel += 3)
+      for (uint32_t x = 0; x < width; ++x, pixel += 3) {
         if (hidden[x]) pixel[0] = pixel[1] = pixel[2] = 0;
+        noData += pixel[0] == 0;  // the three channels are 0 together by now
+      }
     }
   }
+  return noData;
 }
 }  // namespace
 
@@ -224,7 +229,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   }
   samples = std::vector<uint16_t>();
   KeepNoDataBlack(picture.get());
-  if (mask) HideMasked(picture.get(), clouds);
+  if (mask) result.MaskedPixels = HideMasked(picture.get(), clouds);
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
   if (!software.empty()) FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Software", software.c_str());
 

@@ -4,6 +4,7 @@
 // is 0, 0, 0 there, as in ESA's TCI, and the PNG marks 0, 0, 0 transparent (valid pixels map to
 // at least 1), so viewers and GIS show what lies below.
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct TQuicklookResult {
   std::wstring Error;               // why nothing was written
   std::vector<std::wstring> Notes;  // where each band's offset came from, or that it is 0
   unsigned Width = 0, Height = 0;
+  uint64_t MaskedPixels = 0;  // with a mask: the pixels that are no data (masked, or a band without data)
 };
 
 // Writes the quicklook of red, green and blue to path (replacing it only once complete), with

@@ -26,6 +26,14 @@ grep -qx 'masked: 82\.17 % of pixels' "$work/err" || { fail "mask: share not sai
 gdalinfo "$work/masked/T29UNU_20221005T115411_48_60m_masked_ql.png" | grep -q 'NoData Value=0' ||
   fail "mask: quicklook without a transparent colour"
 
+# A masked preview says its own share: at full resolution the composite's.
+"$cli" --preview --mask-clouds --out "$work/preview" "$scene/T29UNU_20221005T115411_B04_60m.jp2" >/dev/null 2>"$work/err" ||
+  fail "preview: exit $?"
+grep -qx 'masked: 82\.17 % of pixels' "$work/err" || { fail "preview: share not said"; cat "$work/err"; }
+"$cli" --preview --mask-clouds --reduce 2 --out "$work/preview" "$scene/T29UNU_20221005T115411_B04_60m.jp2" >/dev/null 2>"$work/err" ||
+  fail "preview reduced: exit $?"
+grep -q '^masked: 8[0-9]\.[0-9][0-9] % of pixels$' "$work/err" || { fail "preview reduced: share"; cat "$work/err"; }
+
 # --mask-classes: a bad list is a usage error; a good one implies --mask-clouds.
 "$cli" --mask-classes 3,12 "$scene/T29UNU_20221005T115411_B04_60m.jp2" >/dev/null 2>"$work/err"
 [ $? -eq 2 ] && grep -q '"12" is not a scene class (0 to 11)' "$work/err" || { fail "classes: bad list"; cat "$work/err"; }
