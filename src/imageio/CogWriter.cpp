@@ -12,6 +12,7 @@
 
 #include "CogWriterLayout.h"
 #include "ParallelBlocks.h"  // WorkerCount
+#include "WorkerFailure.h"
 #include "TempFile.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the tiles are written in the host's byte order");
@@ -35,19 +36,16 @@ struct TPiece {
 };
 
 // Runs task(0 .. count - 1) on up to `workers` threads, the calling one among them; false when
-// any task failed or threw. A row of tiles is all in memory, so no order is needed until the
-// results are written.
+// any task failed, and what a task threw is thrown here once all have ended. A row of tiles is
+// all in memory, so no order is needed until the results are written.
 bool RunOnWorkers(size_t count, unsigned workers, const std::function<bool(size_t)>& task) {
   std::atomic<size_t> next{0};
-  std::atomic<bool> ok{true};
+  TWorkerFailure failure;
   const auto work = [&] {
-    for (size_t i; ok && (i = next++) < count;) {
-      try {
-        if (!task(i)) ok = false;
-      } catch (...) {
-        ok = false;  // out of memory in a worker fails the file, not the process
-      }
-    }
+    failure.Run([&] {
+      for (size_t i; !failure.Stopped() && (i = next++) < count;)
+        if (!task(i)) failure.Stop();
+    });
   };
   std::vector<std::thread> threads;
   for (unsigned i = 1; i < workers && i < count; ++i) {
@@ -59,7 +57,8 @@ bool RunOnWorkers(size_t count, unsigned workers, const std::function<bool(size_
   }
   work();
   for (auto& thread : threads) thread.join();
-  return ok;
+  failure.Rethrow();
+  return !failure.Stopped();
 }
 
 // The mean of a channel's non-zero samples among up to four, rounded half up; 0 when all are 0.
@@ -125,9 +124,13 @@ bool TCogWriter::Put(const TRowView& rows) {
   if (FFailed || FFinished) return Fail();
   TLevel& full = *FLevels.front();
   if (rows.Width != full.Width || rows.Height > full.Height - full.Done - full.Held) return Fail();
-  for (uint32_t y = 0; y < rows.Height; ++y) {
-    std::memcpy(full.Row(full.Held), rows.Row(y), rows.RowBytes());
-    if (++full.Held == full.RowsDue() && !FlushTileRow(0)) return Fail();
+  try {
+    for (uint32_t y = 0; y < rows.Height; ++y) {
+      std::memcpy(full.Row(full.Held), rows.Row(y), rows.RowBytes());
+      if (++full.Held == full.RowsDue() && !FlushTileRow(0)) return Fail();
+    }
+  } catch (...) {
+    return Fail();  // out of memory, here or on a worker: the picture fails, not the process
   }
   return true;
 }

@@ -13,29 +13,29 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "Jp2Codec.h"
 #include "Jp2File.h"
 #include "Jp2Tiles.h"
+#include "WorkerFailure.h"
 
 namespace {
 // What the workers share with the thread that waits for them.
 struct TShared {
   std::atomic<uint32_t> Next{0};
-  std::atomic<bool> Stop{false};
+  TWorkerFailure Failure;
   std::mutex Lock;
   std::condition_variable Changed;
   uint32_t Done = 0;
   unsigned Running = 0;
-  std::string Error;
+};
 
-  void Fail(const std::string& error) {
-    std::lock_guard<std::mutex> hold(Lock);
-    if (Error.empty()) Error = error;
-    Stop = true;
-  }
+// A tile that cannot be decoded, in the words the caller reports.
+struct TDecodeError : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 struct TJob {
@@ -49,31 +49,23 @@ struct TJob {
 };
 
 void Work(const TJob& job, TShared& shared, TJp2Codec* openedCodec) {
-  try {
+  shared.Failure.Run([&] {
     TJp2File ownFile;
     TJp2Codec ownCodec;
     TJp2Codec* codec = openedCodec;
     if (!codec) {
       codec = &ownCodec;
-      if (!ownFile.Open(job.Path)) {
-        shared.Fail("cannot open the file");
-      } else if (!ownCodec.Open(ownFile, job.Header, job.Reduce, job.CodecThreads)) {
-        shared.Fail(ownCodec.Error());
-      }
+      if (!ownFile.Open(job.Path)) throw TDecodeError("cannot open the file");
+      if (!ownCodec.Open(ownFile, job.Header, job.Reduce, job.CodecThreads)) throw TDecodeError(ownCodec.Error());
     }
-    while (!shared.Stop) {
+    while (!shared.Failure.Stopped()) {
       const uint32_t tile = shared.Next++;
       if (tile >= job.Tiles) break;
       const TTileGrid::TPlace place = job.Grid.Place(tile);
       if (place.Width > 0 && place.Height > 0) {
-        if (!codec->DecodeTile(tile)) {
-          shared.Fail(codec->Error());
-          break;
-        }
-        if (!PlaceTile(*codec->Image(), place, *job.Target, job.Header.Precision)) {
-          shared.Fail("tile " + std::to_string(tile) + " does not match the header");
-          break;
-        }
+        if (!codec->DecodeTile(tile)) throw TDecodeError(codec->Error());
+        if (!PlaceTile(*codec->Image(), place, *job.Target, job.Header.Precision))
+          throw TDecodeError("tile " + std::to_string(tile) + " does not match the header");
       }
       {
         std::lock_guard<std::mutex> hold(shared.Lock);
@@ -81,16 +73,26 @@ void Work(const TJob& job, TShared& shared, TJp2Codec* openedCodec) {
       }
       shared.Changed.notify_one();
     }
-  } catch (const std::bad_alloc&) {
-    shared.Fail("out of memory");
-  } catch (...) {
-    shared.Fail("the decoder failed");
-  }
+  });
   {
     std::lock_guard<std::mutex> hold(shared.Lock);
     --shared.Running;
   }
   shared.Changed.notify_one();
+}
+
+// The words for what a decoding thread threw.
+std::string DecodeFailure(const TWorkerFailure& failure) {
+  try {
+    failure.Rethrow();
+  } catch (const TDecodeError& error) {
+    return error.what();
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  } catch (...) {
+    return "the decoder failed";
+  }
+  return {};
 }
 
 // Keeps the caller's thread serving its callbacks until every worker has ended.
@@ -107,7 +109,7 @@ void WaitForWorkers(TShared& shared, uint32_t tiles, const TWorkCallbacks& callb
         if (callbacks.Progress) callbacks.Progress(done, tiles);
       } catch (...) {
         failure = std::current_exception();
-        shared.Stop = true;
+        shared.Failure.Stop();
       }
     }
     hold.lock();
@@ -224,8 +226,8 @@ bool DecodeJp2Band(const std::filesystem::path& path, const TSampleTarget& targe
     throw;
   }
   for (auto& worker : pool) worker.join();
-  if (!shared.Error.empty()) {
-    error = shared.Error;
+  if (shared.Failure.Failed()) {
+    error = DecodeFailure(shared.Failure);
     return false;
   }
   if (shared.Done != job.Tiles) {

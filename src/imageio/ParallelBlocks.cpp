@@ -53,15 +53,17 @@ void TRowBlocks::Work() {
     hold.unlock();
     std::vector<uint8_t> bytes;
     bool ok = false;
-    try {
-      TRowView rows;
-      rows.Top = reinterpret_cast<const uint8_t*>(task.Samples.data());
-      rows.Stride = static_cast<ptrdiff_t>(FWidth) * 6;
-      rows.Width = FWidth;
-      rows.Height = task.Rows;
-      ok = FEncode(task.Index, rows, bytes);
-    } catch (...) {
-      ok = false;  // out of memory in a worker fails the picture, not the process
+    // Once a block has failed, so has the picture: the blocks behind it are not encoded.
+    if (!FFailure.Stopped()) {
+      const bool ran = FFailure.Run([&] {
+        TRowView rows;
+        rows.Top = reinterpret_cast<const uint8_t*>(task.Samples.data());
+        rows.Stride = static_cast<ptrdiff_t>(FWidth) * 6;
+        rows.Width = FWidth;
+        rows.Height = task.Rows;
+        ok = FEncode(task.Index, rows, bytes);
+      });
+      if (ran && !ok) FFailure.Stop();
     }
     task.Samples = std::vector<uint16_t>();
     hold.lock();
@@ -87,12 +89,11 @@ bool TRowBlocks::ConsumeReady(size_t keep) {
       ok = slot.Ok;
       slot = TSlot();
     }
-    if (!ok) return false;
-    try {
-      if (!FConsume(FConsumed, bytes)) return false;
-    } catch (...) {
-      return false;  // a writer that throws fails the picture
+    if (!ok) {
+      FFailure.Rethrow();
+      return false;
     }
+    if (!FConsume(FConsumed, bytes)) return false;
     std::lock_guard<std::mutex> hold(FLock);
     ++FConsumed;
   }
@@ -128,7 +129,7 @@ bool TRowBlocks::Put(const TRowView& rows) {
     if (!ConsumeReady(FInFlight)) return FFailed = true, false;
     return true;
   } catch (...) {
-    return FFailed = true, false;  // out of memory for a block
+    return FFailed = true, false;  // out of memory for a block, here or on a worker; a writer that threw
   }
 }
 

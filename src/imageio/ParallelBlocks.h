@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "RowSink.h"
+#include "WorkerFailure.h"
 
 // The worker count to use for a request of `requested` (0: one per core).
 unsigned WorkerCount(unsigned requested);
@@ -24,6 +25,8 @@ class TRowBlocks {
  public:
   // encode(index, rows, out): on a worker, rows is the block as a top-down view (false: failed).
   // consume(index, bytes): on the thread that calls Put or Finish, in order (false: failed).
+  // A block that fails or throws stops the workers; what it threw comes to the thread that calls
+  // Put or Finish, which then fail.
   using TEncode = std::function<bool(size_t index, const TRowView& rows, std::vector<uint8_t>& out)>;
   using TConsume = std::function<bool(size_t index, std::vector<uint8_t>& bytes)>;
 
@@ -72,5 +75,6 @@ class TRowBlocks {
   std::vector<TTask> FQueue;  // waiting for a worker, in order
   std::vector<TSlot> FRing;   // block i in FRing[i % FInFlight] until consumed
   bool FStop = false;
+  TWorkerFailure FFailure;  // the first block that failed stops the rest
   std::vector<std::thread> FThreads;
 };

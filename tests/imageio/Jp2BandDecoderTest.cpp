@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -208,6 +209,37 @@ TEST_F(DecoderTest, CallsBackFromTheCallersThreadUntilTheLastTile) {
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), std::make_pair(uint64_t{20}, uint64_t{20}));
   for (size_t i = 1; i < progress.size(); ++i) EXPECT_LE(progress[i - 1].first, progress[i].first);
+}
+
+// A failure on a decoding thread (here the target's rows running out of memory) reaches the
+// caller as the band's failure, with the words for it, and stops the other threads.
+TEST_F(DecoderTest, AFailureOnADecodingThreadReachesTheCaller) {
+  jp2encode::TLayout s;
+  s.Width = 640;
+  s.Height = 480;
+  s.TileWidth = s.TileHeight = 64;  // 10 x 8 tiles
+  const fs::path file = Make("band.jp2", s);
+  for (bool outOfMemory : {true, false}) {
+    SCOPED_TRACE(outOfMemory ? "out of memory" : "another exception");
+    TInterleaved out(640, 480);
+    TSampleTarget target = out.Target();
+    const auto row = target.Row;
+    std::atomic<uint32_t> rows{0};
+    target.Row = [&](uint32_t y) {
+      ++rows;
+      if (y == 70) {
+        if (outOfMemory) throw std::bad_alloc();
+        throw std::runtime_error("target");
+      }
+      return row(y);
+    };
+    TJp2DecodeOptions options;
+    options.Threads = 2;
+    std::string error;
+    EXPECT_FALSE(DecodeJp2Band(file, target, options, {}, error));
+    EXPECT_EQ(error, outOfMemory ? "out of memory" : "the decoder failed");
+    EXPECT_LT(rows.load(), 480u * 10 / 2);  // the tiles after the failure are left alone
+  }
 }
 
 // Copies the first bytes of a file.
