@@ -13,7 +13,7 @@ build: deps
 demo: deps
 	scripts/demo.sh
 
-# Every test, native and Windows-under-Wine.
+# Every test, native and Windows-under-Wine, and the layers of src.
 test:
 	scripts/test.sh
 

@@ -20,6 +20,8 @@ run_suite() {  # run_suite NAME XML-FOLDER CTEST-ARGS...
 }
 
 status=0
+echo "== layers of src"
+scripts/check-layers.sh || status=1
 echo "== native tests"
 run_suite native "$results/native" --test-dir build/native --output-on-failure -j2 || status=1
 echo "== native tests under ASan and UBSan"
