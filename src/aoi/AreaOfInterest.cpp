@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -268,4 +269,31 @@ std::optional<TAreaOfInterest> ReadAreaFile(const std::filesystem::path& file, s
     return std::nullopt;
   }
   return ParseGeoJson(text, error);
+}
+
+std::string AreaGeoJson(const TAreaOfInterest& area) {
+  json polygons = json::array();
+  for (const TPolygon& polygon : area.Polygons) {
+    json rings = json::array();
+    for (const TRing& ring : polygon.Rings) {
+      json positions = json::array();
+      for (const TLonLat& p : ring) positions.push_back({p.Lon, p.Lat});
+      rings.push_back(std::move(positions));
+    }
+    polygons.push_back(std::move(rings));
+  }
+  // nlohmann writes the shortest text that reads back as the same double.
+  return json{{"type", "MultiPolygon"}, {"coordinates", std::move(polygons)}}.dump();
+}
+
+std::string AreaFingerprint(const TAreaOfInterest& area) {
+  // FNV-1a, 64 bits: enough to tell areas apart, not meant to resist anyone.
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (const unsigned char c : AreaGeoJson(area)) {
+    hash ^= c;
+    hash *= 0x100000001b3ull;
+  }
+  char text[40];
+  std::snprintf(text, sizeof text, "polygons:%016llx", static_cast<unsigned long long>(hash));
+  return text;
 }

@@ -47,3 +47,11 @@ std::optional<TAreaOfInterest> ParseProjwin(const std::string& text, std::string
 // RFC 7946 text: a Polygon, MultiPolygon, Feature or FeatureCollection of them.
 std::optional<TAreaOfInterest> ParseGeoJson(const std::string& text, std::string& error);
 std::optional<TAreaOfInterest> ReadAreaFile(const std::filesystem::path& file, std::string& error);
+
+// The polygons as one GeoJSON MultiPolygon, every number written so that it reads back exactly:
+// what a batch hands its jobs, so that every job sees the file as the batch first read it.
+std::string AreaGeoJson(const TAreaOfInterest& area);
+// What identifies an area's polygons however the file spelled them: "polygons:" and 16 hex
+// digits of a hash of AreaGeoJson. Outputs record it, so that a later run tells two areas with
+// the same bounding box apart.
+std::string AreaFingerprint(const TAreaOfInterest& area);

@@ -1,9 +1,11 @@
 // One job of a batch, and what the user asked of every job.
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "AreaOfInterest.h"
 #include "MaskClasses.h"
 #include "ProductLayout.h"
 #include "SaveFormat.h"
@@ -37,6 +39,10 @@ struct TJobSettings {
   // outputs' names get "_masked".
   std::optional<TMaskClasses> Mask;
   bool CloudFree = false;  // one cloud-free picture of all the inputs' dates
+  // Crop every output to this area (--bbox, --projwin, --aoi), read once; null: whole tiles.
+  std::shared_ptr<const TAreaOfInterest> Area;
+  // How a job is handed the area ("--bbox" "W,S,E,N"; "--aoi" and a file of its polygons).
+  std::vector<std::string> AreaArguments;
 
   std::vector<std::string> OutputArguments;   // shape every job's outputs: recorded in them
   std::vector<std::string> ProductArguments;  // shape product and zip jobs' outputs: recorded too
@@ -44,5 +50,6 @@ struct TJobSettings {
 };
 
 // What a job's outputs record as the software that made them: the program and the arguments
-// that shaped them. A later run takes an output with another record for another job's.
+// that shaped them (for --aoi its polygons' fingerprint, not the file's name). A later run
+// takes an output with another record for another job's.
 std::string JobSoftware(TJobKind kind, const TJobSettings& settings);

@@ -10,11 +10,13 @@
 #include <sstream>
 #include <thread>
 
+#include "AreaWindow.h"
 #include "BatchPlatform.h"
 #include "CompositeJob.h"
 #include "JobMemory.h"
 #include "JobPool.h"
 #include "ProductFiles.h"
+#include "TempFile.h"
 #include "TextCodec.h"
 
 namespace fs = std::filesystem;
@@ -113,6 +115,7 @@ std::vector<std::wstring> JobArguments(const TBatchJob& job, const TJobSettings&
   for (const std::string& argument : settings.OutputArguments) arguments.push_back(Widen(argument));
   if (job.Kind != TJobKind::BandFile)
     for (const std::string& argument : settings.ProductArguments) arguments.push_back(Widen(argument));
+  for (const std::string& argument : settings.AreaArguments) arguments.push_back(Widen(argument));
   if (!settings.OutFolder.empty()) {
     arguments.push_back(L"--out");
     arguments.push_back(settings.OutFolder);
@@ -133,6 +136,15 @@ TJobRecord RecordOfProcess(const TPlannedJob& job, int exitCode, const std::wstr
     record.MaskedFraction = MaskedFractionOf(err);
     return record;
   }
+  // A tile the area of interest misses is passed over, not failed (a zip's is known only here).
+  const std::string outside = NoOverlapMessage("");
+  if (abnormal.empty() && exitCode == 1)
+    for (const std::string& line : Lines(out))
+      if (line.rfind(outside, 0) == 0) {
+        record.Status = TJobStatus::Skipped;
+        record.Message = Widen(line);
+        return record;
+      }
   const auto add = [&record](const std::wstring& text) {
     record.Message += (record.Message.empty() ? L"" : L"; ") + text;
   };
@@ -149,6 +161,12 @@ TJobRecord RecordOfProcess(const TPlannedJob& job, int exitCode, const std::wstr
 
 size_t RunBatchJobs(const std::vector<TPlannedJob>& jobs, const TBatchRun& run, TBatchObserver& observer) {
   TScratchFolder scratch;
+  // The polygons as the batch read them, for every job: a file edited meanwhile changes nothing.
+  TJobSettings settings = run.Settings;
+  if (settings.Area && settings.Area->Kind == TAreaKind::Polygons && !scratch.Path().empty()) {
+    const fs::path copy = scratch.Path() / "area.geojson";
+    if (WriteWholeFile(copy, AreaGeoJson(*settings.Area))) settings.AreaArguments = {"--aoi", ToUtf8(ProductWidePath(copy))};
+  }
   std::vector<std::unique_ptr<TRunning>> running(jobs.size());
   std::vector<uint64_t> estimates;
   for (const TPlannedJob& job : jobs) estimates.push_back(EstimateJobMemory(job, run.DecodeThreads));
@@ -168,7 +186,7 @@ size_t RunBatchJobs(const std::vector<TPlannedJob>& jobs, const TBatchRun& run, 
     job->Out = scratch.Path() / ("job-" + std::to_string(k) + ".out");
     job->Err = scratch.Path() / ("job-" + std::to_string(k) + ".err");
     std::string why;
-    if (!job->Process.Start(run.Program, JobArguments(jobs[k].Job, run.Settings), ProductWidePath(job->Out),
+    if (!job->Process.Start(run.Program, JobArguments(jobs[k].Job, settings), ProductWidePath(job->Out),
                             ProductWidePath(job->Err), why)) {
       fail(k, L"cannot start the job: " + Widen(why));
       return false;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "AreaCrop.h"
 #include "CompositionPlatform.h"
 #include "ProductJob.h"
 #include "ProductZip.h"
@@ -29,6 +30,10 @@ std::string JobSoftware(TJobKind kind, const TJobSettings& settings) {
   for (const std::string& argument : settings.OutputArguments) text += " " + argument;
   if (kind != TJobKind::BandFile)
     for (const std::string& argument : settings.ProductArguments) text += " " + argument;
+  if (settings.Area && settings.Area->Kind == TAreaKind::Polygons && !settings.AreaArguments.empty())
+    text += " " + settings.AreaArguments.front() + " " + AreaFingerprint(*settings.Area);
+  else
+    for (const std::string& argument : settings.AreaArguments) text += " " + argument;
   return text;
 }
 
@@ -87,6 +92,14 @@ TJobFiles JobFiles(const TBatchJob& job, const TJobSettings& settings) {
   }
   if (!files.Bands.Started) return files;
   if (job.Kind != TJobKind::Zip) files.Sources = {files.Bands.Red, files.Bands.Green, files.Bands.Blue};
+  if (settings.Area) {
+    if (job.Kind == TJobKind::Zip) return files;
+    const TAreaPlacement placed = PlaceArea(*settings.Area, files.Bands, settings.CompositeReduce());
+    if (placed.Kind == TAreaPlacement::Outside) files.Outside = placed.Message;
+    // The job says why it cannot crop; it has no name to be known by until it can.
+    if (placed.Kind != TAreaPlacement::Inside) return files;
+    files.Bands.WindowTag = WindowNameTag(placed.Window);
+  }
   files.Composite = CompositeName(files.Bands, settings);
   if (settings.Preview) files.Composite = QuicklookName(files.Composite);
   files.SideFiles = SideFileNames(files.Composite, settings);

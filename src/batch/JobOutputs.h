@@ -14,8 +14,13 @@ struct TJobFiles {
   std::vector<std::wstring> SideFiles;  // the quicklook and world files asked for
   std::vector<std::wstring> Sources;    // what the outputs are made from: three bands, or the zip
   TBandNames Bands;                     // the band set (for a zip, the names inside it)
+  // With an area of interest that misses the band set's tile: what the job would say ("The
+  // area of interest does not overlap tile T29UNU"); the job has nothing to write.
+  std::wstring Outside;
 };
 
+// With an area of interest, the bands' headers are read for the window that goes into the
+// names; a zip's bands are not, so its names are known only once it runs.
 TJobFiles JobFiles(const TBatchJob& job, const TJobSettings& settings);
 
 // The composite of a band set in the format and folder asked for.

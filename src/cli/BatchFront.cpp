@@ -70,7 +70,7 @@ class TConsoleBatch : public TBatchObserver {
 
   void Line(const TJobRecord& record) {
     std::wstring line = FromUtf8(StatusWord(record.Status)) + L"\t" + record.Output;
-    if (record.Status == TJobStatus::Failed) line += L"\t" + record.Message;
+    if (record.Status == TJobStatus::Failed || !record.Message.empty()) line += L"\t" + record.Message;
     ClearBar();
     WriteLine(stdout, line);
     std::wstring why;
@@ -188,7 +188,9 @@ int RunBatch(const TCliOptions& options) {
   std::vector<TPlannedJob> toRun;
   std::vector<const TPlannedJob*> skipped;
   for (const TPlannedJob& job : plan.Jobs) {
-    if (!options.Force && IsUpToDate(job.Files, JobSoftware(job.Job.Kind, settings))) skipped.push_back(&job);
+    // A tile the area of interest misses has nothing to write, forced or not.
+    if (!job.Files.Outside.empty()) skipped.push_back(&job);
+    else if (!options.Force && IsUpToDate(job.Files, JobSoftware(job.Job.Kind, settings))) skipped.push_back(&job);
     else toRun.push_back(job);
   }
   if (options.List) {
@@ -207,8 +209,9 @@ int RunBatch(const TCliOptions& options) {
   for (const TPlannedJob* job : skipped) {
     TJobRecord record;
     record.Input = job->Job.Input;
-    record.Output = job->Files.Composite;
+    record.Output = job->Files.Composite.empty() ? job->Job.Input : job->Files.Composite;
     record.Status = TJobStatus::Skipped;
+    record.Message = job->Files.Outside;
     console.Line(record);
   }
   TBatchRun run;

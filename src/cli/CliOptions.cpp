@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "CompositionPlatform.h"
 #include "ConsoleHost.h"
 #include "TextCodec.h"
 
@@ -175,6 +176,30 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
                "or the current folder")
       ->group(kOutputGroup);
 
+  std::string bbox, projwin, areaFile;
+  CLI::Option* const areaOptions[3] = {
+      app.add_option("--bbox", bbox,
+                     "crop every output to the area W,S,E,N in degrees of longitude and\n"
+                     "latitude (WGS 84), e.g. --bbox=-8.52,53.10,-8.45,53.15: only the\n"
+                     "code-stream tiles it meets are decoded; the window, snapped outward\n"
+                     "to whole pixels and clipped to the tile, goes into the names\n"
+                     "(..._48_60m_x512y640w300h200.tif); a tile it misses is passed over")
+          ->type_name("W,S,E,N")
+          ->group(kOutputGroup),
+      app.add_option("--projwin", projwin,
+                     "the same for a box in the tile's own coordinates (metres), in\n"
+                     "gdal_translate -projwin's order")
+          ->type_name("ULX,ULY,LRX,LRY")
+          ->group(kOutputGroup),
+      app.add_option("--aoi", areaFile,
+                     "the same for the bounding box of the polygons of a GeoJSON file\n"
+                     "(Polygon, MultiPolygon, Feature or FeatureCollection, longitude\n"
+                     "and latitude); pixels whose centres lie outside every polygon are\n"
+                     "no data (0, 0, 0)")
+          ->type_name("FILE")
+          ->group(kOutputGroup)};
+  for (CLI::Option* option : areaOptions) option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+
   app.add_flag("--false-colour,--false-color", falseColour, "for a product: false colour instead of true colour")
       ->group(kProductGroup);
   app.add_option("--resolution", resolution,
@@ -253,10 +278,36 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
   if (!maskClasses.empty()) job.Mask = ParseMaskClasses(maskClasses, why);
   else if (maskClouds || job.CloudFree) job.Mask = TMaskClasses::Default();
 
+  // The area, read and checked before any band is.
+  int areasGiven = 0;
+  for (const CLI::Option* option : areaOptions) areasGiven += option->count() > 0;
+  if (areasGiven > 1) return UsageError(L"choose one of --bbox, --projwin and --aoi");
+  if (areasGiven == 1) {
+    std::optional<TAreaOfInterest> area;
+    if (areaOptions[0]->count()) {
+      area = ParseBbox(bbox, why);
+      job.AreaArguments = {"--bbox", bbox};
+    } else if (areaOptions[1]->count()) {
+      area = ParseProjwin(projwin, why);
+      job.AreaArguments = {"--projwin", projwin};
+    } else {
+      area = ReadAreaFile(compositionPlatform::FsPath(FromUtf8(areaFile)), why);
+      if (!area) why = "--aoi " + areaFile + ": " + why;
+      job.AreaArguments = {"--aoi", areaFile};
+    }
+    if (!area) return UsageError(FromUtf8(why));
+    job.Area = std::make_shared<const TAreaOfInterest>(std::move(*area));
+  }
+
   // The format always, so that outputs made with and without --tiff are known as the same.
+  // The area is recorded as JobSoftware says, not as given.
   job.OutputArguments = {png ? "--png" : "--tiff"};
-  for (const std::string& argument : GivenArguments(app, kOutputGroup))
-    if (argument != "--png" && argument != "--tiff") job.OutputArguments.push_back(argument);
+  bool areaValue = false;
+  for (const std::string& argument : GivenArguments(app, kOutputGroup)) {
+    const bool isArea = argument == "--bbox" || argument == "--projwin" || argument == "--aoi";
+    if (!isArea && !areaValue && argument != "--png" && argument != "--tiff") job.OutputArguments.push_back(argument);
+    areaValue = isArea;
+  }
   job.ProductArguments = GivenArguments(app, kProductGroup);
   job.DisplayArguments = GivenArguments(app, kProgressGroup);
   return -1;

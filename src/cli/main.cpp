@@ -70,6 +70,7 @@ int RunSingle(const TCliOptions& options) {
   TJobOptions jobOptions;
   jobOptions.Reduce = settings.CompositeReduce();
   jobOptions.CloudOptimised = settings.Cog;
+  jobOptions.Area = settings.Area.get();
   std::optional<double> maskedFraction;
   if (settings.Preview) {
     FreeImageSession images;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CompositeStream.h"
@@ -17,6 +18,7 @@ using TBandSet = uint8_t;
 constexpr TBandSet kBandSetRed = 1, kBandSetGreen = 2, kBandSetBlue = 4, kBandSetAll = 7;
 
 class TCompositeMask;
+class TAreaMask;
 
 // What a job's band steps share.
 struct TCompositeState {
@@ -30,6 +32,10 @@ struct TCompositeState {
   std::unique_ptr<TCompositeStream> Stream;
   double LoadingShare = 0.75;  // of the job's progress, what the band steps take
   TCompositeMask* Mask = nullptr;  // laid over the picture as it is saved, when asked for
+  // The part of the picture the job makes, when an area of interest was asked for: the stream
+  // decodes only it; a whole Composite is cropped to it once loaded.
+  std::optional<TPixelWindow> Window;
+  TAreaMask* AreaMask = nullptr;  // blanks what lies outside the area's polygons, when it has any
 };
 
 // A band of one unsigned component of 9 to 16 bits in the container FreeImage was asked to

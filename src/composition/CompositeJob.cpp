@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "AreaCrop.h"
 #include "BandMerge.h"
 #include "CompositeMask.h"
 #include "CompositeWay.h"
@@ -153,11 +154,28 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
   TakeSpellingOnDisk(names, chosenFolder.empty() ? outputFolder : chosenFolder);
   job.Reduce = options.Reduce;
   job.CloudOptimised = options.CloudOptimised;
+  // The area's window from the bands' headers, before any decoding: a tile it misses is passed
+  // over at once.
+  TAreaPlacement area;
+  std::unique_ptr<TAreaMask> areaMask;
+  if (options.Area) {
+    area = PlaceArea(*options.Area, names, job.Reduce);
+    if (area.Kind != TAreaPlacement::Inside) {
+      Report(host, area.Message);
+      return area.Kind == TAreaPlacement::Outside ? TJobOutcome::OutsideArea : TJobOutcome::Failed;
+    }
+    job.Window = area.Window;
+    names.WindowTag = WindowNameTag(area.Window);
+    if (options.Area->Kind == TAreaKind::Polygons) {
+      areaMask = std::make_unique<TAreaMask>(options.Area->Polygons, area.Grid, area.Window);
+      job.AreaMask = areaMask.get();
+    }
+  }
   // The mask before any band: a product without one fails the job before minutes of decoding.
   TCompositeMask mask;
   if (const TMaskClasses* classes = host.GetMaskClasses()) {
     std::wstring why;
-    if (!mask.Prepare(names, job.Reduce, *classes, why)) {
+    if (!mask.Prepare(names, job.Reduce, job.Window ? &*job.Window : nullptr, *classes, why)) {
       Report(host, why);
       return TJobOutcome::Failed;
     }
@@ -173,10 +191,19 @@ TJobOutcome RunJob(JobHost& host, const std::wstring& fileName, const std::wstri
     Announce(host, jobtext::kFailed + FileNamePart(fileName), false);
     return TJobOutcome::Failed;
   }
+  // A whole Composite is cut to the window before anything is laid over it or saved.
+  if (job.Window && job.Composite) {
+    job.Composite = CropComposite(job.Composite.get(), *job.Window);
+    if (!job.Composite) {
+      Announce(host, jobtext::kFailed + FileNamePart(fileName), false);
+      return TJobOutcome::Failed;
+    }
+  }
   // The attribution, and where the bands lie on the ground when all three agree about it.
-  // A reduced picture covers the same ground with larger pixels.
+  // A reduced picture covers the same ground with larger pixels; a window starts at its corner.
   std::optional<TGridGeoreference> grid = CompositeGrid(names);
   if (grid && job.Reduce > 0) grid = ReducedGrid(*grid, job.Reduce);
+  if (job.Window) grid = WindowGrid(area.Grid, *job.Window);
   job.Metadata = CompositeMetadata(grid);
   job.Metadata.Software = host.GetOutputSoftware();
 
@@ -305,8 +332,8 @@ TBandNames DeriveBandNames(const std::wstring& fileName) {
 }
 
 std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat, unsigned reduce) {
-  const std::wstring extension =
-      (reduce > 0 ? L"_r" + std::to_wstring(reduce) : std::wstring()) + (saveFormat == TSaveFormat::Png ? L".png" : L".tif");
+  const std::wstring extension = (reduce > 0 ? L"_r" + std::to_wstring(reduce) : std::wstring()) + names.WindowTag +
+                                 (saveFormat == TSaveFormat::Png ? L".png" : L".tif");
   const size_t split = FolderLength(names.Red);
   const std::wstring folder = names.OutputFolder.empty() ? names.Red.substr(0, split) : names.OutputFolder;
   const std::wstring name = names.Red.substr(split);

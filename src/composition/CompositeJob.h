@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "AreaOfInterest.h"
 #include "FileNames.h"
 #include "JobHost.h"
 #include "SaveFormat.h"
@@ -20,6 +21,7 @@ enum class TJobOutcome {
   Failed,        // a band failed, or the job was aborted; nothing written
   SaveFailed,    // "Error saving file: ..."
   Saved,         // "Production of 48-bit ...  complete!"
+  OutsideArea,   // the area of interest misses the bands' tile; nothing written
 };
 // What a masked composite's names carry before their extension ("..._48_masked.tif").
 inline const wchar_t* const kMaskedNameTag = L"_masked";
@@ -28,6 +30,10 @@ inline const wchar_t* const kMaskedNameTag = L"_masked";
 struct TJobOptions {
   unsigned Reduce = 0;  // decode (and write) at 1/2^Reduce of the full resolution
   bool CloudOptimised = false;  // the TIFF as a cloud-optimised GeoTIFF, under the same name
+  // Crop to this area (the caller keeps it alive): only the window it covers on the composite's
+  // grid is decoded and written, named with the window; with polygons, what lies outside them
+  // is no data. Null: the whole tile.
+  const TAreaOfInterest* Area = nullptr;
 };
 
 // outputFolder (ending in its delimiter) takes the composite elsewhere than the red band's
@@ -43,13 +49,15 @@ struct TBandNames {
   std::wstring Red, Green, Blue;
   std::wstring OutputFolder;  // empty: the red band's folder
   std::wstring NameTag;       // goes before the extension of every output name ("_masked")
+  std::wstring WindowTag;     // a cropped composite's window ("_x512y640w300h200"), last of all
 };
 TBandNames DeriveBandNames(const std::wstring& fileName);
 
 // The output path for PNG ("48.png") or TIFF ("48.tif"); L2A names keep their resolution
 // ("48_10m.tif"), so composites of different resolutions never collide.
 // A composite at a reduced resolution carries "_r" and the reduction before the extension
-// ("48_r2.tif", "48_10m_r2.tif"), so that it is never taken for the full one.
+// ("48_r2.tif", "48_10m_r2.tif"), so that it is never taken for the full one. A cropped one
+// carries its window after that ("48_10m_masked_r2_x256y320w150h100.tif").
 std::wstring OutputName(const TBandNames& names, TSaveFormat saveFormat, unsigned reduce = 0);
 
 // Replaces the first match of pattern (ASCII letters matched in either case) with replacement.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "AreaWindow.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
 #include "DateMedian.h"
@@ -17,8 +18,8 @@ namespace {
 constexpr uint32_t kMaskRun = 256;
 }  // namespace
 
-bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TMaskClasses& classes,
-                             std::wstring& error) {
+bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TPixelWindow* window,
+                             const TMaskClasses& classes, std::wstring& error) {
   const std::filesystem::path red = compositionPlatform::FsPath(names.Red);
   const TMaskSource source = FindMaskSource(red);
   if (source.Kind == TMaskKind::None) {
@@ -36,6 +37,11 @@ bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TMa
   FGrid.Georeference = *grid;
   FGrid.Width = header.WidthAt(reduce);
   FGrid.Height = header.HeightAt(reduce);
+  if (window) {
+    FGrid.Georeference = WindowGrid(FGrid.Georeference, *window);
+    FGrid.Width = window->Width;
+    FGrid.Height = window->Height;
+  }
   if (!FMask.Load(source, classes, TWorkCallbacks{}, why) || !FMask.Covers(FGrid, why)) {
     error = FromUtf8(why);
     return false;

@@ -10,15 +10,17 @@
 #include "CloudMask.h"
 #include "CompositeJob.h"
 #include "MaskingSink.h"
+#include "PixelWindow.h"
 
 struct FIBITMAP;
 
 class TCompositeMask {
  public:
   // Finds and decodes the mask of the band set and places it on the composite's grid (at
-  // 1/2^reduce resolution). False with the text to show: no mask in the product, or one that
-  // cannot be read or placed.
-  bool Prepare(const TBandNames& names, unsigned reduce, const TMaskClasses& classes, std::wstring& error);
+  // 1/2^reduce resolution), or on window of it when the composite is cropped. False with the
+  // text to show: no mask in the product, or one that cannot be read or placed.
+  bool Prepare(const TBandNames& names, unsigned reduce, const TPixelWindow* window, const TMaskClasses& classes,
+               std::wstring& error);
 
   // A sink in front of sink that masks the rows on their way; valid while both live.
   TRowSink& Wrap(TRowSink& sink);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "AreaCrop.h"
 #include "CompositeMask.h"
 #include "CompositeSink.h"
 #include "CompositionPlatform.h"
@@ -29,17 +30,20 @@ std::wstring ChooseWay(TCompositeState& job, const TBandNames& names, FREE_IMAGE
   if (!CanStreamBands(headers, job.Reduce, why)) return L"whole bands: " + Widen(why);
   if (!gStreaming) return L"whole bands: streaming is off";
   job.Stream = std::make_unique<TCompositeStream>(paths, job.Reduce);
+  if (job.Window) job.Stream->SetWindow(*job.Window);
   // The band steps decode the first row of tiles; the rest comes while saving.
   job.LoadingShare = 1.0 / std::max(1u, headers[0].TilesDown);
   const TJp2Header& red = headers[0];
   return L"streaming: " + std::to_wstring(red.TilesDown) + L" rows of " + std::to_wstring(red.TilesAcross) + L" tiles of " +
          std::to_wstring(red.TileWidth) + L" x " + std::to_wstring(red.TileHeight) +
-         (job.Reduce ? L", resolution 1/" + std::to_wstring(1u << std::min(job.Reduce, 31u)) : std::wstring());
+         (job.Reduce ? L", resolution 1/" + std::to_wstring(1u << std::min(job.Reduce, 31u)) : std::wstring()) +
+         (job.Window ? L", window " + WindowNameTag(*job.Window).substr(1) : std::wstring());
 }
 
 TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const std::wstring& path,
                               const TWorkCallbacks& callbacks, std::wstring& failedBand) {
   if (!job.Stream && job.Mask) job.Mask->Apply(job.Composite.get());
+  if (!job.Stream && job.AreaMask) job.AreaMask->Apply(job.Composite.get());
   if (!job.Stream)
     return SaveComposite(job.Composite.get(), format, path, job.Metadata, callbacks) ? TSaveOutcome::Saved
                                                                                       : TSaveOutcome::Failed;
@@ -49,7 +53,9 @@ TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const st
   std::unique_ptr<TRowSink> sink =
       OpenCompositeSink(format, *file, target, job.Stream->Width(), job.Stream->Height(), job.Metadata);
   if (!sink) return TSaveOutcome::Failed;
-  const TCompositeStream::TResult result = job.Stream->WriteTo(job.Mask ? job.Mask->Wrap(*sink) : *sink, callbacks);
+  // The cloud mask outermost, so that what it counts is the window's clouds, not the area's edge.
+  TRowSink& blanked = job.AreaMask ? job.AreaMask->Wrap(*sink) : *sink;
+  const TCompositeStream::TResult result = job.Stream->WriteTo(job.Mask ? job.Mask->Wrap(blanked) : blanked, callbacks);
   sink.reset();  // done with the file before it is closed
   switch (result.Kind) {
     case TCompositeStream::TResult::Written: return file->CommitTo(target) ? TSaveOutcome::Saved : TSaveOutcome::Failed;

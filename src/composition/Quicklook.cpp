@@ -158,7 +158,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
                                 const std::string& software, const TMaskClasses* mask) {
   TQuicklookResult result;
   TCompositeMask clouds;
-  if (mask && !clouds.Prepare(names, reduce, *mask, result.Error)) return result;
+  if (mask && !clouds.Prepare(names, reduce, nullptr, *mask, result.Error)) return result;
   const std::wstring* bands[3] = {&names.Red, &names.Green, &names.Blue};
   fs::path files[3];
   uint32_t width = 0, height = 0;
