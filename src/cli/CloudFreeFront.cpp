@@ -33,6 +33,7 @@ int RunCloudFreeJobs(const TJobPlan& plan, const TCliOptions& options) {
   request.OutFolder = settings.OutFolder;
   request.Quicklook = settings.Quicklook;
   request.Reduce = settings.Reduce;
+  request.Area = settings.Area.get();
   std::wstring why;
   if (!settings.OutFolder.empty() && !MakeOutputFolder(settings.OutFolder, why)) return UsageError(why);
 

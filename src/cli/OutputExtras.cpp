@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "AreaCrop.h"
 #include "CompositeJob.h"
 #include "CompositeMask.h"
 #include "CompositionPlatform.h"
@@ -45,8 +46,13 @@ bool WriteExtraOutputs(const TBandNames& names, const std::wstring& composite, c
   }
   bool ok = true;
   if (settings.WorldFile && settings.Format == TSaveFormat::Png && !settings.Preview) {
-    // A reduced composite covers the same ground with larger pixels.
-    const std::optional<TGridGeoreference> placed = grid ? ReducedGrid(*grid, settings.CompositeReduce()) : std::nullopt;
+    // A reduced composite covers the same ground with larger pixels; a crop starts at its
+    // window's corner.
+    std::optional<TGridGeoreference> placed = grid ? ReducedGrid(*grid, settings.CompositeReduce()) : std::nullopt;
+    if (placed && settings.Area) {
+      const TAreaPlacement area = PlaceArea(*settings.Area, names, settings.CompositeReduce());
+      placed = area.Kind == TAreaPlacement::Inside ? std::optional(WindowGrid(*placed, area.Window)) : std::nullopt;
+    }
     if (placed) ok = WriteSidecars(composite, *placed);
     else RemoveSidecars(composite);
   }
@@ -54,7 +60,7 @@ bool WriteExtraOutputs(const TBandNames& names, const std::wstring& composite, c
     // With --preview the composite's name is the preview's own.
     const std::wstring name = settings.Preview ? composite : QuicklookName(composite);
     const TQuicklookResult quicklook = WriteQuicklook(names, name, settings.Reduce, software,
-                                                      settings.Mask ? &*settings.Mask : nullptr);
+                                                      settings.Mask ? &*settings.Mask : nullptr, settings.Area.get());
     for (const std::wstring& note : quicklook.Notes) WriteLine(stderr, L"Quicklook: " + note);
     if (!quicklook.Written) {
       ToolError(L"no quicklook written: " + quicklook.Error);
@@ -65,7 +71,8 @@ bool WriteExtraOutputs(const TBandNames& names, const std::wstring& composite, c
     // reads it from this line).
     if (settings.Preview && settings.Mask)
       WriteLine(stderr, MaskedShareText(quicklook.MaskedPixels, uint64_t{quicklook.Width} * quicklook.Height));
-    const std::optional<TGridGeoreference> reduced = grid ? ReducedGrid(*grid, settings.Reduce) : std::nullopt;
+    std::optional<TGridGeoreference> reduced = grid ? ReducedGrid(*grid, settings.Reduce) : std::nullopt;
+    if (reduced && quicklook.Window) reduced = WindowGrid(*reduced, *quicklook.Window);
     if (grid && !reduced)
       WriteLine(stderr, L"bandweave-cli: the bands' georeferencing is out of range at the quicklook's resolution; "
                         L"no world file written for it");

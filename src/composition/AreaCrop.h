@@ -43,6 +43,8 @@ class TAreaMask {
   TRowSink& Wrap(TRowSink& sink);
   // Blanks a Composite of the window's size in place.
   void Apply(FIBITMAP* composite) const;
+  // Row y of the window: 1 inside the polygons, 0 outside.
+  void Row(uint32_t y, uint8_t* inside) const { FMask.Row(y, inside); }
 
  private:
   TPolygonMask FMask;

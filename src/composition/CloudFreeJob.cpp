@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "AreaCrop.h"
 #include "CloudFreeJoin.h"
 #include "CloudMask.h"
 #include "CompositeJob.h"
@@ -142,6 +143,23 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
       }
     }
   }
+  // The area's window, the same for every date: they share one grid.
+  std::optional<TPixelWindow> window;
+  std::unique_ptr<TAreaMask> areaMask;
+  if (request.Area) {
+    const TAreaPlacement placed = PlaceArea(*request.Area, dates[0].Names, 0);
+    if (placed.Kind != TAreaPlacement::Inside) {
+      result.Error = placed.Message;
+      result.Outside = placed.Kind == TAreaPlacement::Outside;
+      return result;
+    }
+    window = placed.Window;
+    result.Output = WithWindowSuffix(result.Output, *window);
+    for (TDate& date : dates)
+      date.Grid = TPlacedGrid{WindowGrid(date.Grid.Georeference, *window), window->Width, window->Height};
+    if (request.Area->Kind == TAreaKind::Polygons)
+      areaMask = std::make_unique<TAreaMask>(request.Area->Polygons, placed.Grid, *window);
+  }
   // Every mask before any band: a missing one fails the job before minutes of decoding.
   for (TDate& date : dates) {
     const TMaskSource source = FindMaskSource(date.Paths[0]);
@@ -160,6 +178,7 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
   const unsigned threads = std::max(1u, Jp2DecodeThreads() / static_cast<unsigned>(dates.size()));
   for (TDate& date : dates) {
     date.Stream = std::make_unique<TCompositeStream>(date.Paths, 0, threads);
+    if (window) date.Stream->SetWindow(*window);
     for (int b = 0; b < 3; ++b) {
       std::string why;
       if (!date.Stream->StartBand(b, callbacks, why)) {
@@ -201,7 +220,9 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
     quicklook = std::make_unique<TRowQuicklook>(grid.Width, grid.Height, request.Reduce, offsets);
     tee = std::make_unique<TTeeSink>(*sink, *quicklook);
   }
-  TCloudFreeJoin join(tee ? static_cast<TRowSink&>(*tee) : *sink, masks, grid);
+  TRowSink& written = tee ? static_cast<TRowSink&>(*tee) : *sink;
+  // Outside the polygons before both the picture and its quicklook.
+  TCloudFreeJoin join(areaMask ? areaMask->Wrap(written) : written, masks, grid);
 
   std::vector<TCompositeStream::TResult> outcomes(dates.size());
   std::vector<std::thread> workers;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AreaOfInterest.h"
 #include "Georeference.h"
 #include "MaskClasses.h"
 #include "SaveFormat.h"
@@ -19,6 +20,9 @@ struct TCloudFreeRequest {
   std::wstring OutFolder;  // ending in its delimiter; empty: the current folder
   bool Quicklook = false;  // also an 8-bit quicklook PNG, "..._cloudfree_ql.png"
   unsigned Reduce = 0;     // the quicklook at 1/2^Reduce resolution (blocks averaged)
+  // Every date over the window of this area only (the caller keeps it alive), the name carrying
+  // the window; with polygons, what lies outside them is no data. Null: the whole tile.
+  const TAreaOfInterest* Area = nullptr;
 };
 
 struct TCloudFreeResult {
@@ -31,6 +35,7 @@ struct TCloudFreeResult {
   std::optional<TGridGeoreference> Grid;  // where the picture lies, once written
   uint64_t Pixels = 0;
   uint64_t EmptyPixels = 0;  // clear on no date: no data
+  bool Outside = false;      // the area misses the tile (Error says so); nothing written
 };
 
 // The picture's name: the tile, the first and last dates, the resolution of L2A bands and the
@@ -38,7 +43,8 @@ struct TCloudFreeResult {
 // with the reason, when the bands' names do not say tile and date.
 std::wstring CloudFreeName(const TCloudFreeRequest& request, std::wstring& error);
 
-// Checks every date against the first (the same tile, resolution and grid), finds and decodes
+// Checks every date against the first (the same tile, resolution and grid), places the area on
+// it when one is asked for (the name then gets the window before its extension), finds and decodes
 // every date's mask, then writes the picture (replacing it only once complete). The progress
 // counts the picture's rows written.
 TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallbacks& callbacks);

@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "AreaCrop.h"
 #include "CompositeMask.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
@@ -101,6 +102,17 @@ uint64_t HideMasked(FIBITMAP* picture, const TCompositeMask& mask) {
   }
   return noData;
 }
+// Outside the area's polygons is no data, 0, 0, 0.
+void BlankOutsideArea(FIBITMAP* picture, const TAreaMask& mask) {
+  const uint32_t width = FreeImage_GetWidth(picture), height = FreeImage_GetHeight(picture);
+  std::vector<uint8_t> inside(width);
+  for (uint32_t y = 0; y < height; ++y) {
+    mask.Row(y, inside.data());
+    BYTE* pixel = FreeImage_GetScanLine(picture, static_cast<int>(height - 1 - y));
+    for (uint32_t x = 0; x < width; ++x, pixel += 3)
+      if (!inside[x]) pixel[0] = pixel[1] = pixel[2] = 0;
+  }
+}
 }  // namespace
 
 bool SaveQuicklookPng(FIBITMAP* bitmap, const std::wstring& path) {
@@ -155,10 +167,21 @@ std::wstring QuicklookName(const std::wstring& compositePath) {
 }
 
 TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
-                                const std::string& software, const TMaskClasses* mask) {
+                                const std::string& software, const TMaskClasses* mask, const TAreaOfInterest* area) {
   TQuicklookResult result;
+  std::unique_ptr<TAreaMask> areaMask;
+  if (area) {
+    const TAreaPlacement placed = PlaceArea(*area, names, reduce);
+    if (placed.Kind != TAreaPlacement::Inside) {
+      result.Error = placed.Message;
+      result.Outside = placed.Kind == TAreaPlacement::Outside;
+      return result;
+    }
+    result.Window = placed.Window;
+    if (area->Kind == TAreaKind::Polygons) areaMask = std::make_unique<TAreaMask>(area->Polygons, placed.Grid, placed.Window);
+  }
   TCompositeMask clouds;
-  if (mask && !clouds.Prepare(names, reduce, nullptr, *mask, result.Error)) return result;
+  if (mask && !clouds.Prepare(names, reduce, result.Window ? &*result.Window : nullptr, *mask, result.Error)) return result;
   const std::wstring* bands[3] = {&names.Red, &names.Green, &names.Blue};
   fs::path files[3];
   uint32_t width = 0, height = 0;
@@ -184,15 +207,18 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     }
   }
 
-  TBitmap picture(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 24));
+  // The whole band decodes; only the window's rows are kept, and its columns mapped.
+  const TPixelWindow window = result.Window ? *result.Window : TPixelWindow{0, 0, width, height};
+  TBitmap picture(FreeImage_Allocate(static_cast<int>(window.Width), static_cast<int>(window.Height), 24));
   std::vector<uint16_t> samples;
   try {
-    samples.resize(static_cast<size_t>(width) * height);
+    samples.resize(static_cast<size_t>(width) * window.Height);
   } catch (const std::bad_alloc&) {
     picture.reset();
   }
   if (!picture) {
-    result.Error = L"not enough memory for a " + std::to_wstring(width) + L" x " + std::to_wstring(height) + L" quicklook";
+    result.Error = L"not enough memory for a " + std::to_wstring(window.Width) + L" x " + std::to_wstring(window.Height) +
+                   L" quicklook";
     return result;
   }
   const int byteOf[3] = {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE};
@@ -212,7 +238,14 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     TSampleTarget target;
     target.Width = width;
     target.Height = height;
-    target.Row = [&samples, width](uint32_t y) { return samples.data() + static_cast<size_t>(y) * width; };
+    target.Row = [&samples, width, window](uint32_t y) {
+      if (y >= window.Row && y - window.Row < window.Height)
+        return samples.data() + static_cast<size_t>(y - window.Row) * width;
+      // Rows beyond the window go to a row of the decoding thread's own, never read.
+      thread_local std::vector<uint16_t> discarded;
+      discarded.resize(width);
+      return discarded.data();
+    };
     TJp2DecodeOptions options;
     options.Reduce = reduce;
     std::string error;
@@ -221,15 +254,16 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
       return result;
     }
     // FreeImage keeps rows bottom-up.
-    for (uint32_t y = 0; y < height; ++y) {
-      BYTE* line = FreeImage_GetScanLine(picture.get(), static_cast<int>(height - 1 - y));
-      const uint16_t* row = samples.data() + static_cast<size_t>(y) * width;
-      for (uint32_t x = 0; x < width; ++x) line[3 * x + byteOf[c]] = TrueColourByte(row[x], offset.Offset);
+    for (uint32_t y = 0; y < window.Height; ++y) {
+      BYTE* line = FreeImage_GetScanLine(picture.get(), static_cast<int>(window.Height - 1 - y));
+      const uint16_t* row = samples.data() + static_cast<size_t>(y) * width + window.Col;
+      for (uint32_t x = 0; x < window.Width; ++x) line[3 * x + byteOf[c]] = TrueColourByte(row[x], offset.Offset);
     }
   }
   samples = std::vector<uint16_t>();
   KeepNoDataBlack(picture.get());
   if (mask) result.MaskedPixels = HideMasked(picture.get(), clouds);
+  if (areaMask) BlankOutsideArea(picture.get(), *areaMask);
   FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Description", kAttribution);
   if (!software.empty()) FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, picture.get(), "Software", software.c_str());
 
@@ -239,7 +273,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     return result;
   }
   result.Written = true;
-  result.Width = width;
-  result.Height = height;
+  result.Width = window.Width;
+  result.Height = window.Height;
   return result;
 }

@@ -11,6 +11,7 @@
 
 #include "CompositeJob.h"
 #include "Georeference.h"
+#include "PixelWindow.h"
 
 struct FIBITMAP;
 
@@ -30,13 +31,18 @@ struct TQuicklookResult {
   std::vector<std::wstring> Notes;  // where each band's offset came from, or that it is 0
   unsigned Width = 0, Height = 0;
   uint64_t MaskedPixels = 0;  // with a mask: the pixels that are no data (masked, or a band without data)
+  std::optional<TPixelWindow> Window;  // with an area: the part of the grid written
+  bool Outside = false;                // the area misses the tile (Error says so)
 };
 
 // Writes the quicklook of red, green and blue to path (replacing it only once complete), with
 // software as its "Software" text when given: what made it, for a later run to compare. With
-// mask, the pixels of its classes in the product's own classification are no data too.
+// mask, the pixels of its classes in the product's own classification are no data too. With
+// area, the quicklook is its window on the grid at 1/2^reduce (Window says which), and with
+// polygons what lies outside them is no data.
 TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& path, unsigned reduce,
-                                const std::string& software = {}, const TMaskClasses* mask = nullptr);
+                                const std::string& software = {}, const TMaskClasses* mask = nullptr,
+                                const TAreaOfInterest* area = nullptr);
 
 // Writes an 8-bit RGB picture as a quicklook PNG at path, 0, 0, 0 transparent, the way the
 // composite goes to disk; false when it could not.

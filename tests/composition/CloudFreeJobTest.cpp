@@ -149,3 +149,41 @@ TEST_F(CloudFree, AnotherTileOrAMissingMaskIsRefusedByName) {
       << ToUtf8(result.Error);
   for (const auto& entry : fs::directory_iterator(FWork)) EXPECT_NE(entry.path().extension(), ".tif");
 }
+
+TEST_F(CloudFree, AnAreaTakesTheWholePicturesWindowAndATileItMissesWritesNothing) {
+  MakeDates("three", "T29UNU", "20220905 20221005 20220915");
+  TCloudFreeRequest request;
+  request.Bands = Bands("three");
+  request.OutFolder = imagetest::Wide(FWork) + L"/";
+  const TCloudFreeResult whole = RunCloudFree(request, {});
+  ASSERT_TRUE(whole.Written) << ToUtf8(whole.Error);
+  TBitmap full = LoadImageFile(FIF_TIFF, whole.Output);
+
+  // A window across row and column boundaries of the 128-pixel code-stream tiles, and beyond
+  // the tile's east edge.
+  TAreaOfInterest area;
+  area.Kind = TAreaKind::ProjectedBox;
+  area.Projected = {499980 + 100 * 60 + 7, 5900040 - 290 * 60, 499980 + 400 * 60, 5900040 - 120 * 60 - 30};
+  request.Area = &area;
+  const TCloudFreeResult cropped = RunCloudFree(request, {});
+  ASSERT_TRUE(cropped.Written) << ToUtf8(cropped.Error);
+  EXPECT_EQ(cropped.Output, request.OutFolder + L"T29UNU_20220905_20221005_48_60m_cloudfree_x100y120w200h170.tif");
+  ASSERT_TRUE(cropped.Grid);
+  EXPECT_EQ(cropped.Grid->Left, 499980 + 100 * 60);
+  EXPECT_EQ(cropped.Grid->Top, 5900040 - 120 * 60);
+  TBitmap crop = LoadImageFile(FIF_TIFF, cropped.Output);
+  ASSERT_TRUE(full && crop);
+  ASSERT_EQ(FreeImage_GetWidth(crop.get()), 200u);
+  ASSERT_EQ(FreeImage_GetHeight(crop.get()), 170u);
+  for (unsigned y = 0; y < 170; ++y) {
+    const auto* c = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(crop.get(), 169 - y));
+    const auto* f = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(full.get(), 299 - 120 - y)) + 100 * 3;
+    for (unsigned x = 0; x < 200 * 3; ++x) ASSERT_EQ(c[x], f[x]) << x / 3 << "," << y;
+  }
+
+  area.Projected = {300000, 5800000, 310000, 5810000};
+  const TCloudFreeResult outside = RunCloudFree(request, {});
+  EXPECT_FALSE(outside.Written);
+  EXPECT_TRUE(outside.Outside);
+  EXPECT_EQ(outside.Error, L"The area of interest does not overlap tile T29UNU");
+}
