@@ -3,7 +3,7 @@
 #include <cwctype>
 
 #include "CompositionPlatform.h"
-#include "Jp2BandDecoder.h"
+#include "Jp2Header.h"
 #include "OutputMetadata.h"
 
 namespace {

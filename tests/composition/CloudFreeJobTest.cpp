@@ -151,9 +151,8 @@ TEST_F(CloudFree, AnotherTileOrAMissingMaskIsRefusedByName) {
 }
 
 TEST_F(CloudFree, AnAreaTakesTheWholePicturesWindowAndATileItMissesWritesNothing) {
-  MakeDates("three", "T29UNU", "20220905 20221005 20220915");
   TCloudFreeRequest request;
-  request.Bands = Bands("three");
+  request.Bands = Bands(FDates / "four");
   request.OutFolder = imagetest::Wide(FWork) + L"/";
   const TCloudFreeResult whole = RunCloudFree(request, {});
   ASSERT_TRUE(whole.Written) << ToUtf8(whole.Error);
@@ -167,7 +166,7 @@ TEST_F(CloudFree, AnAreaTakesTheWholePicturesWindowAndATileItMissesWritesNothing
   request.Area = &area;
   const TCloudFreeResult cropped = RunCloudFree(request, {});
   ASSERT_TRUE(cropped.Written) << ToUtf8(cropped.Error);
-  EXPECT_EQ(cropped.Output, request.OutFolder + L"T29UNU_20220905_20221005_48_60m_cloudfree_x100y120w200h170.tif");
+  EXPECT_EQ(cropped.Output, request.OutFolder + L"T29UNU_20220905_20221015_48_60m_cloudfree_x100y120w200h170.tif");
   ASSERT_TRUE(cropped.Grid);
   EXPECT_EQ(cropped.Grid->Left, 499980 + 100 * 60);
   EXPECT_EQ(cropped.Grid->Top, 5900040 - 120 * 60);
