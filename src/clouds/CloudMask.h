@@ -31,8 +31,10 @@ class TCloudMask {
   // the pixels of the classes given; for MSK_CLASSI_B00 opaque clouds (when class 8 or 9 is
   // given), cirrus (class 10) and snow (class 11). False, with the reason, when the file
   // cannot be decoded or carries no georeferencing.
+  // With over (a picture's grid in the mask's coordinate system), only the mask's pixels under
+  // that picture are decoded and kept: the code-stream tiles they lie in, then cut to them.
   bool Load(const TMaskSource& source, const TMaskClasses& classes, const TWorkCallbacks& callbacks,
-            std::string& error);
+            std::string& error, const TPlacedGrid* over = nullptr);
 
   // Whether the mask can be placed on target: the same coordinate system.
   bool Covers(const TPlacedGrid& target, std::string& error) const;

@@ -168,7 +168,8 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
       return result;
     }
     std::string why;
-    if (!date.Mask.Load(source, request.Classes, callbacks, why) || !date.Mask.Covers(date.Grid, why)) {
+    if (!date.Mask.Load(source, request.Classes, callbacks, why, window ? &date.Grid : nullptr) ||
+        !date.Mask.Covers(date.Grid, why)) {
       result.Error = Widen(why);
       return result;
     }

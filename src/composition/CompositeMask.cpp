@@ -42,7 +42,8 @@ bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TPi
     FGrid.Width = window->Width;
     FGrid.Height = window->Height;
   }
-  if (!FMask.Load(source, classes, TWorkCallbacks{}, why) || !FMask.Covers(FGrid, why)) {
+  // Under a window, the mask is read over the window alone.
+  if (!FMask.Load(source, classes, TWorkCallbacks{}, why, window ? &FGrid : nullptr) || !FMask.Covers(FGrid, why)) {
     error = FromUtf8(why);
     return false;
   }
