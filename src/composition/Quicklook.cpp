@@ -10,6 +10,7 @@
 
 #include "AreaCrop.h"
 #include "CompositeMask.h"
+#include "CompositeStream.h"
 #include "CompositionPlatform.h"
 #include "ImageFiles.h"
 #include "Jp2BandDecoder.h"
@@ -113,6 +114,48 @@ void BlankOutsideArea(FIBITMAP* picture, const TAreaMask& mask) {
       if (!inside[x]) pixel[0] = pixel[1] = pixel[2] = 0;
   }
 }
+
+// The window's rows from the stream, mapped straight into the 8-bit picture.
+class TTrueColourSink : public TRowSink {
+ public:
+  TTrueColourSink(FIBITMAP* picture, const int (&offsets)[3]) : FPicture(picture), FOffsets{offsets[0], offsets[1], offsets[2]} {}
+  bool Put(const TRowView& rows) override {
+    const uint32_t height = FreeImage_GetHeight(FPicture);
+    if (rows.Width != FreeImage_GetWidth(FPicture) || uint64_t{FNext} + rows.Height > height) return false;
+    const int byteOf[3] = {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE};
+    for (uint32_t y = 0; y < rows.Height; ++y, ++FNext) {
+      BYTE* line = FreeImage_GetScanLine(FPicture, static_cast<int>(height - 1 - FNext));  // bottom-up
+      const uint16_t* in = rows.Row(y);
+      for (uint32_t x = 0; x < rows.Width; ++x)
+        for (int c = 0; c < 3; ++c) line[3 * x + byteOf[c]] = TrueColourByte(in[3 * x + c], FOffsets[c]);
+    }
+    return true;
+  }
+  bool Finish() override { return FNext == FreeImage_GetHeight(FPicture); }
+
+ private:
+  FIBITMAP* FPicture;
+  int FOffsets[3];
+  uint32_t FNext = 0;
+};
+
+bool StreamWindow(const fs::path (&files)[3], unsigned reduce, const TPixelWindow& window, const int (&offsets)[3],
+                  FIBITMAP* picture, std::wstring& error) {
+  TCompositeStream stream(files, reduce);
+  stream.SetWindow(window);
+  std::string why;
+  for (int b = 0; b < 3; ++b) {
+    if (!stream.StartBand(b, TWorkCallbacks{}, why)) {
+      error = L"cannot decode " + FromUtf8(files[b].filename().u8string()) + (why.empty() ? L"" : L": " + FromUtf8(why));
+      return false;
+    }
+  }
+  TTrueColourSink sink(picture, offsets);
+  const TCompositeStream::TResult result = stream.WriteTo(sink, TWorkCallbacks{});
+  if (result.Kind == TCompositeStream::TResult::Written) return true;
+  error = L"cannot decode the bands" + (result.Error.empty() ? std::wstring() : L": " + FromUtf8(result.Error));
+  return false;
+}
 }  // namespace
 
 bool SaveQuicklookPng(FIBITMAP* bitmap, const std::wstring& path) {
@@ -184,10 +227,11 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   if (mask && !clouds.Prepare(names, reduce, result.Window ? &*result.Window : nullptr, *mask, result.Error)) return result;
   const std::wstring* bands[3] = {&names.Red, &names.Green, &names.Blue};
   fs::path files[3];
+  TJp2Header headers[3];
   uint32_t width = 0, height = 0;
   for (int c = 0; c < 3; ++c) {
     files[c] = compositionPlatform::FsPath(*bands[c]);
-    TJp2Header header;
+    TJp2Header& header = headers[c];
     std::string error;
     if (ReadJp2Header(files[c], header, error) != TJp2HeaderStatus::Read || !header.IsPlainBand()) {
       result.Error = L"cannot decode " + FileNamePart(*bands[c]) + (error.empty() ? L"" : L": " + FromUtf8(error));
@@ -207,12 +251,15 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     }
   }
 
-  // The whole band decodes; only the window's rows are kept, and its columns mapped.
+  // A window of tiled bands streams: only the code-stream tiles it meets decode. Otherwise the
+  // whole band decodes, and only the window's rows are kept and its columns mapped.
   const TPixelWindow window = result.Window ? *result.Window : TPixelWindow{0, 0, width, height};
+  std::string notStreamed;
+  const bool stream = result.Window && CanStreamBands(headers, reduce, notStreamed);
   TBitmap picture(FreeImage_Allocate(static_cast<int>(window.Width), static_cast<int>(window.Height), 24));
   std::vector<uint16_t> samples;
   try {
-    samples.resize(static_cast<size_t>(width) * window.Height);
+    if (!stream) samples.resize(static_cast<size_t>(width) * window.Height);
   } catch (const std::bad_alloc&) {
     picture.reset();
   }
@@ -222,8 +269,10 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     return result;
   }
   const int byteOf[3] = {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE};
+  int offsets[3] = {0, 0, 0};
   for (int c = 0; c < 3; ++c) {
     const TBandOffsetSource offset = FindBandOffset(*bands[c]);
+    offsets[c] = offset.Offset;
     const std::wstring band = FileNamePart(*bands[c]);
     if (offset.Listed)
       result.Notes.push_back(L"offset " + std::to_wstring(offset.Offset) + L" for " + band + L" from " + offset.MetadataFile);
@@ -234,6 +283,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     else
       result.Notes.push_back(L"no product metadata (MTD_MSIL2A.xml or MTD_MSIL1C.xml) found for " + band +
                              L": offset taken as 0");
+    if (stream) continue;
 
     TSampleTarget target;
     target.Width = width;
@@ -261,6 +311,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
     }
   }
   samples = std::vector<uint16_t>();
+  if (stream && !StreamWindow(files, reduce, window, offsets, picture.get(), result.Error)) return result;
   KeepNoDataBlack(picture.get());
   if (mask) result.MaskedPixels = HideMasked(picture.get(), clouds);
   if (areaMask) BlankOutsideArea(picture.get(), *areaMask);

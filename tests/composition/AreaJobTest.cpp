@@ -5,6 +5,7 @@
 // writes nothing.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "AreaCrop.h"
@@ -15,6 +16,8 @@
 #include "ImageTestEnvironment.h"
 #include "Jp2GeoBoxes.h"
 #include "PolygonMask.h"
+#include "Quicklook.h"
+#include "TextCodec.h"
 #include "RecordingHost.h"
 #include "TestEnv.h"
 
@@ -157,3 +160,46 @@ TEST_P(AreaJob, AnAreaBesideTheTileWritesNothingAndSaysSo) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, AreaJob, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Streaming" : "WholeBands"; });
+
+// A quicklook of a window, streamed from tiled bands (the real 60 m scene at 1/2) or cut from
+// whole decoded single-tile bands (the real T22HBD set): the full quicklook's pixels over the
+// window, and nothing beyond it.
+TEST(AreaQuicklook, TheWindowOfTheFullQuicklookStreamedOrCut) {
+  const fs::path real = testenv::RealData();
+  if (real.empty() || !fs::exists(real / "l2a_T22HBD_20210122_R10m_downsampled_100px")) GTEST_SKIP() << "no real data";
+  const fs::path work = fs::temp_directory_path() / "bandweave-areaquicklook";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  struct TCase {
+    fs::path Red;
+    unsigned Reduce;
+    TAreaOfInterest Area;
+  };
+  const TCase cases[] = {
+      {real / "l2a_T29UNU_20221005_unmodified" / (kStem + "B04_60m.jp2"), 1, Projected(530000, 5880000, 575000, 5830000)},
+      {real / "l2a_T22HBD_20210122_R10m_downsampled_100px" / "T22HBD_20210122T133229_B04_10m.jp2", 0,
+       Projected(199980 + 20 * 1098 + 500, 5900020 - 30 * 1098, 199980 + 61 * 1098, 5900020 - 75 * 1098 - 3)}};
+  for (const TCase& c : cases) {
+    const TBandNames names = DeriveBandNames(imagetest::Wide(c.Red));
+    const std::wstring full = imagetest::Wide(work / "full_ql.png"), crop = imagetest::Wide(work / "crop_ql.png");
+    ASSERT_TRUE(WriteQuicklook(names, full, c.Reduce).Written);
+    const TQuicklookResult cropped = WriteQuicklook(names, crop, c.Reduce, {}, nullptr, &c.Area);
+    ASSERT_TRUE(cropped.Written) << ToUtf8(cropped.Error);
+    ASSERT_TRUE(cropped.Window);
+    const TPixelWindow w = *cropped.Window;
+    EXPECT_EQ(w, PlaceArea(c.Area, names, c.Reduce).Window);
+    TBitmap a = LoadImageFile(FIF_PNG, full), b = LoadImageFile(FIF_PNG, crop);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(FreeImage_GetWidth(b.get()), w.Width);
+    ASSERT_EQ(FreeImage_GetHeight(b.get()), w.Height);
+    const unsigned bytes = FreeImage_GetBPP(a.get()) / 8, fullHeight = FreeImage_GetHeight(a.get());
+    ASSERT_EQ(FreeImage_GetBPP(b.get()), FreeImage_GetBPP(a.get()));
+    for (unsigned y = 0; y < w.Height; ++y) {
+      const BYTE* p = FreeImage_GetScanLine(b.get(), static_cast<int>(w.Height - 1 - y));
+      const BYTE* q = FreeImage_GetScanLine(a.get(), static_cast<int>(fullHeight - 1 - w.Row - y)) + size_t{w.Col} * bytes;
+      ASSERT_EQ(std::memcmp(p, q, size_t{w.Width} * bytes), 0) << "row " << y << " of " << c.Red.filename();
+    }
+  }
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+}
