@@ -234,5 +234,6 @@ awk -v cores="$cores" '
 [ -s "$work/ways" ] && { echo "The way the samples took:"; sed 's/^/  /' "$work/ways"; }
 echo; scripts/bench-cog.sh || echo "scripts/bench-cog.sh failed" >&2  # the COG and preview rows
 echo; scripts/bench-clouds.sh || echo "scripts/bench-clouds.sh failed" >&2  # cloud-free of five dates
+echo; scripts/bench-aoi.sh || echo "scripts/bench-aoi.sh failed" >&2  # the area-of-interest rows
 echo; BANDWEAVE_NATIVE_BUILD=${nb:-build/native} scripts/bench-batch.sh || echo "scripts/bench-batch.sh failed" >&2  # the batch rows
 exit 0
