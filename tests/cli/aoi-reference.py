@@ -9,6 +9,8 @@ aoi-reference.py bbox FULL W S E N
     points (TransformBounds), snapped outward and clipped: "col row width height" or "none".
 aoi-reference.py projwin FULL ULX ULY LRX LRY
     The same for a box in FULL's own coordinates.
+aoi-reference.py aoi FULL GEOJSON
+    The same for the longitude/latitude bounding box of a GeoJSON file's polygons.
 aoi-reference.py compare CROP FULL COL ROW WIDTH HEIGHT [GEOJSON]
     CROP against gdal_translate -srcwin of FULL: its size, its grid (FULL's moved to the window's
     corner, same coordinate system and no-data value) and every sample; with GEOJSON, the
@@ -77,6 +79,12 @@ def bbox(path, w, s, e, n):
     snap(path, *ct.TransformBounds(float(w), float(s), float(e), float(n), 21))
 
 
+def aoi(path, geojson):
+    source = ogr.Open(geojson)
+    west, east, south, north = source.GetLayer().GetExtent()
+    bbox(path, west, south, east, north)
+
+
 def projwin(path, ulx, uly, lrx, lry):
     snap(path, float(ulx), float(lry), float(lrx), float(uly))
 
@@ -138,6 +146,8 @@ def main():
         bands(*args)
     elif command == "bbox":
         bbox(*args)
+    elif command == "aoi":
+        aoi(*args)
     elif command == "projwin":
         projwin(*args)
     elif command == "compare":
