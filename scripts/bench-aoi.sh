@@ -88,6 +88,7 @@ export -f gdal_crop
 export work stem ulx uly lrx lry
 
 echo "Window: --projwin $ulx,$uly,$lrx,$lry (pixels $col..$((col + side)) of $size, code-stream tiles of 1024)"
+echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for run in $runs; do
   echo "  $run ..." >&2
   case $run in
@@ -96,6 +97,7 @@ for run in $runs; do
     cli-whole) timed cli-whole "$work/tile/${stem}48.tif" "$cli" --tiff "$dropped" ;;
   esac
 done
+echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 : >"$work/results"
 for run in $runs; do
   # The median run of each (by wall time).
