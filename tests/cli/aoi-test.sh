@@ -280,6 +280,25 @@ if [ -d "$scene" ] && [ -d "$real/l1c_T19UDP_20170729_aws_layout" ]; then
   tool --aoi "$field" --out "$work/batch" "$work/archive"
   [ "$status" = 0 ] && [ "$(cut -f1 "$work/out" | sort | uniq -c | tr -s ' ')" = " 2 skipped" ] ||
     { fail "batch again: not both skipped"; cat "$work/out" "$work/err"; }
+  # Resume tells a crop from the full composite, and from a crop of other polygons over the same
+  # window (the field without its pond), which takes the same name.
+  batch_status() {  # batch_status EXPECTED ARGS...: the first words of the lines, sorted
+    local want=$1
+    shift
+    tool --out "$work/batch" "$@" "$work/archive"
+    [ "$(cut -f1 "$work/out" | sort | tr '\n' ' ')" = "$want" ] ||
+      { fail "batch $*: expected $want"; cat "$work/out" "$work/err"; }
+  }
+  cat >"$work/no-pond.geojson" <<'EOF'
+{"type":"Polygon","coordinates":[
+  [[-8.31,52.92],[-8.12,52.95],[-8.15,53.06],[-8.27,53.09],[-8.36,53.00],[-8.31,52.92]]]}
+EOF
+  [ "$(ref aoi "$rfull" "$work/no-pond.geojson")" = "$window" ] || fail "batch: the field without its pond has another window"
+  batch_status "written written "
+  batch_status "skipped written " --aoi "$work/no-pond.geojson"
+  # Same name, other polygons: the field's crop is made again, and then is up to date.
+  batch_status "skipped written " --aoi "$field"
+  batch_status "skipped skipped " --aoi "$field"
 fi
 
 [ $fails = 0 ] && echo "areas of interest: all passed"
