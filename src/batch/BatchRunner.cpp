@@ -15,7 +15,6 @@
 #include "CompositeJob.h"
 #include "JobMemory.h"
 #include "JobPool.h"
-#include "ProductFiles.h"
 #include "TempFile.h"
 #include "TextCodec.h"
 
@@ -165,7 +164,7 @@ size_t RunBatchJobs(const std::vector<TPlannedJob>& jobs, const TBatchRun& run, 
   TJobSettings settings = run.Settings;
   if (settings.Area && settings.Area->Kind == TAreaKind::Polygons && !scratch.Path().empty()) {
     const fs::path copy = scratch.Path() / "area.geojson";
-    if (WriteWholeFile(copy, AreaGeoJson(*settings.Area))) settings.AreaArguments = {"--aoi", ToUtf8(ProductWidePath(copy))};
+    if (WriteWholeFile(copy, AreaGeoJson(*settings.Area))) settings.AreaArguments = {"--aoi", ToUtf8(WidePath(copy))};
   }
   std::vector<std::unique_ptr<TRunning>> running(jobs.size());
   std::vector<uint64_t> estimates;
@@ -186,8 +185,8 @@ size_t RunBatchJobs(const std::vector<TPlannedJob>& jobs, const TBatchRun& run, 
     job->Out = scratch.Path() / ("job-" + std::to_string(k) + ".out");
     job->Err = scratch.Path() / ("job-" + std::to_string(k) + ".err");
     std::string why;
-    if (!job->Process.Start(run.Program, JobArguments(jobs[k].Job, settings), ProductWidePath(job->Out),
-                            ProductWidePath(job->Err), why)) {
+    if (!job->Process.Start(run.Program, JobArguments(jobs[k].Job, settings), WidePath(job->Out),
+                            WidePath(job->Err), why)) {
       fail(k, L"cannot start the job: " + Widen(why));
       return false;
     }

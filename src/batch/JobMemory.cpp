@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "Jp2Header.h"
-#include "ProductFiles.h"
+#include "TextCodec.h"
 
 namespace {
 constexpr uint64_t kCompositeBytesPerPixel = 6;
@@ -46,6 +46,6 @@ uint64_t EstimateJobMemory(const TPlannedJob& job, unsigned decodeThreads) {
   }
   TJp2Header header;
   std::string error;
-  if (ReadJp2Header(ProductFsPath(bands.Red), header, error) != TJp2HeaderStatus::Read) return 0;
+  if (ReadJp2Header(FsPath(bands.Red), header, error) != TJp2HeaderStatus::Read) return 0;
   return EstimateCompositeMemory(header.Width, header.Height, header.TileWidth, header.TileHeight, decodeThreads);
 }

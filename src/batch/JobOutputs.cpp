@@ -117,7 +117,7 @@ std::wstring FolderWithDelimiter(const std::wstring& folder) {
 
 bool MakeOutputFolder(const std::wstring& folder, std::wstring& why) {
   std::error_code error;
-  const std::filesystem::path path = compositionPlatform::FsPath(folder);
+  const std::filesystem::path path = FsPath(folder);
   std::filesystem::create_directories(path, error);
   if (!error && std::filesystem::is_directory(path, error)) return true;
   why = L"cannot make the output folder " + folder + (error ? L": " + FromUtf8(error.message()) : L"");

@@ -7,7 +7,7 @@
 
 #include "CompositeJob.h"
 #include "JobSearch.h"
-#include "ProductFiles.h"
+#include "TextCodec.h"
 
 namespace fs = std::filesystem;
 
@@ -24,9 +24,9 @@ bool HasLineBreak(const std::wstring& path) { return path.find_first_of(L"\r\n")
 
 std::wstring PathIdentity(const std::wstring& path) {
   std::error_code error;
-  fs::path full = fs::weakly_canonical(ProductFsPath(path), error);
-  if (error) full = fs::absolute(ProductFsPath(path), error).lexically_normal();
-  const std::wstring text = ProductWidePath(full);
+  fs::path full = fs::weakly_canonical(FsPath(path), error);
+  if (error) full = fs::absolute(FsPath(path), error).lexically_normal();
+  const std::wstring text = WidePath(full);
 #if defined(_WIN32)
   return AsciiUpper(text);
 #else
@@ -45,7 +45,7 @@ TJobPlan PlanJobs(const std::vector<std::wstring>& inputs, const TJobSettings& s
       return plan;
     }
     std::error_code error;
-    const fs::file_status status = fs::status(ProductFsPath(input), error);
+    const fs::file_status status = fs::status(FsPath(input), error);
     if (!fs::exists(status)) {
       plan.UsageError = L"no such file: " + input;
       return plan;

@@ -7,7 +7,6 @@
 
 #include "CompositeJob.h"
 #include "ImageFiles.h"
-#include "ProductFiles.h"
 #include "ProductJob.h"
 #include "ProductZip.h"
 #include "TextCodec.h"
@@ -59,10 +58,10 @@ struct TEntry {
 void Search(const std::wstring& folder, const TProductRequest& request, TSearchResult& result) {
   std::vector<TEntry> entries;
   std::error_code error;
-  fs::directory_iterator it(ProductFsPath(folder), error), end;
+  fs::directory_iterator it(FsPath(folder), error), end;
   for (; !error && it != end; it.increment(error)) {
     TEntry entry;
-    entry.Name = ProductWidePath(it->path().filename());
+    entry.Name = WidePath(it->path().filename());
     entry.Link = it->is_symlink(error);
     entry.Status = it->status(error);
     error.clear();  // a dangling link is passed over below, not a reason to stop
@@ -104,7 +103,7 @@ TJobKind JobKindOf(const std::wstring& path) {
 
 bool IsFolderToSearch(const std::wstring& path) {
   std::error_code error;
-  return fs::is_directory(ProductFsPath(path), error) && !IsProductPath(path);
+  return fs::is_directory(FsPath(path), error) && !IsProductPath(path);
 }
 
 TSearchResult SearchFolder(const std::wstring& folder, const TProductRequest& request) {

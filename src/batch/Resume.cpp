@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "BatchPlatform.h"
-#include "ProductFiles.h"
 #include "SoftwareTag.h"
+#include "TextCodec.h"
 
 namespace fs = std::filesystem;
 
@@ -23,10 +23,10 @@ bool IsUpToDate(const TJobFiles& files, const std::string& software) {
   std::vector<std::wstring> outputs = files.SideFiles;
   outputs.push_back(files.Composite);
   for (const std::wstring& output : outputs) {
-    const fs::path path = ProductFsPath(output);
+    const fs::path path = FsPath(output);
     if (!fs::is_regular_file(path, error)) return false;
     const std::optional<int64_t> time = batchPlatform::LastWriteTime(output);
     if (!time || *time <= newestSource) return false;
   }
-  return ReadSoftwareTag(ProductFsPath(files.Composite)) == software;
+  return ReadSoftwareTag(FsPath(files.Composite)) == software;
 }

@@ -29,7 +29,7 @@ bool ReadInputList(const std::string& from, std::vector<std::wstring>& inputs, s
   std::ifstream file;
   std::istream* in = &std::cin;
   if (from != "-") {
-    file.open(compositionPlatform::FsPath(FromUtf8(from)), std::ios::binary);
+    file.open(FsPath(FromUtf8(from)), std::ios::binary);
     if (!file) {
       why = L"cannot read " + FromUtf8(from);
       return false;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "CompositionPlatform.h"
 #include "ConsoleHost.h"
 #include "TextCodec.h"
 
@@ -291,7 +290,7 @@ int ParseCommandLine(const std::vector<std::string>& args, TCliOptions& options)
       area = ParseProjwin(projwin, why);
       job.AreaArguments = {"--projwin", projwin};
     } else {
-      area = ReadAreaFile(compositionPlatform::FsPath(FromUtf8(areaFile)), why);
+      area = ReadAreaFile(FsPath(FromUtf8(areaFile)), why);
       if (!area) why = "--aoi " + areaFile + ": " + why;
       job.AreaArguments = {"--aoi", areaFile};
     }

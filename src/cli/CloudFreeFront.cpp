@@ -8,7 +8,7 @@
 #include "OutputExtras.h"
 #include "OutputMetadata.h"
 #include "Quicklook.h"
-#include "TempFile.h"
+#include "TempFileRegistry.h"
 
 namespace {
 std::wstring Percent(uint64_t part, uint64_t whole) {

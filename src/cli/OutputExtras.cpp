@@ -12,11 +12,12 @@
 #include "OutputMetadata.h"
 #include "Quicklook.h"
 #include "TempFile.h"
+#include "TextCodec.h"
 
 namespace {
 // Under a temporary name first, as the pictures are: a side file that is there is complete.
 bool WriteTextFile(const std::wstring& path, const std::string& text) {
-  if (WriteWholeFile(compositionPlatform::FsPath(path), text)) return true;
+  if (WriteWholeFile(FsPath(path), text)) return true;
   ToolError(L"cannot write " + path);
   return false;
 }
@@ -28,8 +29,8 @@ bool WriteSidecars(const std::wstring& png, const TGridGeoreference& grid) {
 // Side files of an earlier run would place the new picture where the old one lay.
 void RemoveSidecars(const std::wstring& png) {
   std::error_code ignored;
-  std::filesystem::remove(compositionPlatform::FsPath(WorldFileName(png)), ignored);
-  std::filesystem::remove(compositionPlatform::FsPath(AuxXmlName(png)), ignored);
+  std::filesystem::remove(FsPath(WorldFileName(png)), ignored);
+  std::filesystem::remove(FsPath(AuxXmlName(png)), ignored);
 }
 }  // namespace
 

@@ -17,7 +17,7 @@
 #include "Preview.h"
 #include "ProductJob.h"
 #include "BatchPlatform.h"
-#include "TempFile.h"
+#include "TempFileRegistry.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
 

@@ -2,9 +2,9 @@
 
 #include <cwctype>
 
-#include "CompositionPlatform.h"
 #include "Jp2Header.h"
 #include "OutputMetadata.h"
+#include "TextCodec.h"
 
 namespace {
 // "T" two digits and three letters: the MGRS tile of a Sentinel-2 name.
@@ -36,7 +36,7 @@ TAreaPlacement PlaceArea(const TAreaOfInterest& area, const TBandNames& names, u
   const std::optional<TGridGeoreference> grid = full ? ReducedGrid(*full, reduce) : std::nullopt;
   TJp2Header header;
   std::string why;
-  if (!grid || ReadJp2Header(compositionPlatform::FsPath(names.Red), header, why) != TJp2HeaderStatus::Read) {
+  if (!grid || ReadJp2Header(FsPath(names.Red), header, why) != TJp2HeaderStatus::Read) {
     placement.Message = L"cannot crop to the area of interest: the bands of " + FileNamePart(names.Red) +
                         L" carry no common georeferencing";
     return placement;

@@ -10,6 +10,7 @@
 #include "Jp2Header.h"
 #include "SystemMemory.h"
 #include "qelUtils.h"
+#include "TextCodec.h"
 
 namespace {
 bool gDirectDecoding = true;
@@ -58,7 +59,7 @@ bool DecodeIntoWord(const TCompositeState& job, const std::wstring& fileName, FI
   TJp2DecodeOptions options;
   options.Reduce = job.Reduce;
   std::string error;
-  return DecodeJp2Band(compositionPlatform::FsPath(fileName), target, options, BandCallbacks(job, host, band), error);
+  return DecodeJp2Band(FsPath(fileName), target, options, BandCallbacks(job, host, band), error);
 }
 
 // The direct way; the same messages and effects as the FreeImage sequence below.
@@ -201,7 +202,7 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
   // fits the Composite, and which way it takes.
   TJp2Header header;
   std::string error;
-  const TJp2HeaderStatus status = ReadJp2Header(compositionPlatform::FsPath(bandFileName), header, error);
+  const TJp2HeaderStatus status = ReadJp2Header(FsPath(bandFileName), header, error);
   if (status == TJp2HeaderStatus::Impossible) {
     KeepAlive();
     host.ShowModalMessage(L"Error loading " + name);

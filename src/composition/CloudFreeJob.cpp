@@ -66,7 +66,7 @@ bool PlaceDate(TDate& date, std::wstring& error) {
   const std::wstring* const bands[3] = {&date.Names.Red, &date.Names.Green, &date.Names.Blue};
   TJp2Header headers[3];
   for (int b = 0; b < 3; ++b) {
-    date.Paths[b] = compositionPlatform::FsPath(*bands[b]);
+    date.Paths[b] = FsPath(*bands[b]);
     std::string why;
     if (ReadJp2Header(date.Paths[b], headers[b], why) != TJp2HeaderStatus::Read) {
       error = L"cannot read " + FileNamePart(*bands[b]) + (why.empty() ? L"" : L": " + Widen(why));
@@ -191,7 +191,7 @@ TCloudFreeResult RunCloudFree(const TCloudFreeRequest& request, const TWorkCallb
   }
 
   const TPlacedGrid& grid = dates[0].Grid;
-  const fs::path target = compositionPlatform::FsPath(result.Output);
+  const fs::path target = FsPath(result.Output);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) {
     result.Error = L"cannot write " + result.Output;

@@ -14,24 +14,6 @@
 namespace {
 constexpr double kSecondsPerDay = 86400.0;
 
-// The cursor comes back however the job ends.
-class TBusyCursor {
- public:
-  explicit TBusyCursor(JobHost& host) : FHost(host), FCursor(host.BeginBusyCursor()) {}
-  ~TBusyCursor() {
-    try {
-      FHost.RestoreCursor(FCursor);
-    } catch (...) {
-    }
-  }
-  TBusyCursor(const TBusyCursor&) = delete;
-  TBusyCursor& operator=(const TBusyCursor&) = delete;
-
- private:
-  JobHost& FHost;
-  intptr_t FCursor;
-};
-
 // The progress display comes off however the job ends, before any last failure box.
 class TProgressClear {
  public:
@@ -48,14 +30,6 @@ class TProgressClear {
  private:
   JobHost& FHost;
 };
-
-// The status, a beep and the status in the modal box; repainted first when asked.
-void Announce(JobHost& host, const std::wstring& text, bool repaint) {
-  host.SetStatusText(text);
-  if (repaint) host.RepaintNow();
-  host.Beep();
-  host.ShowModalMessage(host.GetStatusText());
-}
 
 void Report(JobHost& host, const std::wstring& text) { Announce(host, text, true); }
 

@@ -20,7 +20,7 @@ constexpr uint32_t kMaskRun = 256;
 
 bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TPixelWindow* window,
                              const TMaskClasses& classes, std::wstring& error) {
-  const std::filesystem::path red = compositionPlatform::FsPath(names.Red);
+  const std::filesystem::path red = FsPath(names.Red);
   const TMaskSource source = FindMaskSource(red);
   if (source.Kind == TMaskKind::None) {
     error = FromUtf8(source.Why);

@@ -7,6 +7,7 @@
 #include "CompositeSink.h"
 #include "CompositionPlatform.h"
 #include "TempFile.h"
+#include "TextCodec.h"
 
 namespace {
 bool gStreaming = true;
@@ -19,7 +20,7 @@ std::wstring ChooseWay(TCompositeState& job, const TBandNames& names, FREE_IMAGE
   TJp2Header headers[3];
   std::filesystem::path paths[3];
   for (int b = 0; b < 3; ++b) {
-    paths[b] = compositionPlatform::FsPath(*bands[b]);
+    paths[b] = FsPath(*bands[b]);
     std::string error;
     if (ReadJp2Header(paths[b], headers[b], error) != TJp2HeaderStatus::Read)
       return std::wstring(L"whole bands: the header of ") + kBandNames[b] + L" cannot be read";
@@ -47,7 +48,7 @@ TSaveOutcome SaveJobComposite(TCompositeState& job, TSaveFormat format, const st
   if (!job.Stream)
     return SaveComposite(job.Composite.get(), format, path, job.Metadata, callbacks) ? TSaveOutcome::Saved
                                                                                       : TSaveOutcome::Failed;
-  const std::filesystem::path target = compositionPlatform::FsPath(path);
+  const std::filesystem::path target = FsPath(path);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return TSaveOutcome::Failed;
   std::unique_ptr<TRowSink> sink =

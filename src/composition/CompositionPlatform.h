@@ -7,8 +7,6 @@
 namespace compositionPlatform {
 // The user's decimal separator ("." natively).
 std::wstring DecimalSeparator();
-// The path as the file system calls of this platform take it.
-std::filesystem::path FsPath(const std::wstring& path);
 // The path of an existing file that differs from path in ASCII letter case only, where path
 // itself names nothing (case-sensitive file systems); otherwise path unchanged.
 std::wstring ExistingSpelling(const std::wstring& path);

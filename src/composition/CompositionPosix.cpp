@@ -10,8 +10,6 @@
 namespace compositionPlatform {
 std::wstring DecimalSeparator() { return L"."; }
 
-std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(ToUtf8(path)); }
-
 std::wstring ExistingSpelling(const std::wstring& path) {
   std::error_code error;
   const std::filesystem::path wanted = FsPath(path);

@@ -17,8 +17,6 @@ std::wstring DecimalSeparator() {
   return L".";
 }
 
-std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(path); }
-
 // Windows file names ignore letter case already.
 std::wstring ExistingSpelling(const std::wstring& path) { return path; }
 

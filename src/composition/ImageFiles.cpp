@@ -32,7 +32,7 @@ FIBITMAP* Load(FREE_IMAGE_FORMAT format, const std::wstring& path) {
 bool IsExistingFile(const std::wstring& path) {
   if (path.empty()) return false;
   std::error_code error;
-  const auto status = std::filesystem::status(compositionPlatform::FsPath(path), error);
+  const auto status = std::filesystem::status(FsPath(path), error);
   return !error && std::filesystem::is_regular_file(status);
 }
 
@@ -55,7 +55,7 @@ bool SaveComposite(FIBITMAP* composite, TSaveFormat saveFormat, const std::wstri
   rows.Width = FreeImage_GetWidth(composite);
   rows.Height = height;
 
-  const std::filesystem::path target = compositionPlatform::FsPath(path);
+  const std::filesystem::path target = FsPath(path);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return false;
   std::unique_ptr<TRowSink> sink = OpenCompositeSink(saveFormat, *file, target, rows.Width, rows.Height, metadata, workers);

@@ -49,3 +49,30 @@ class JobHost {
     (void)red, (void)green, (void)blue, (void)composite;
   }
 };
+
+// The busy cursor from construction to destruction, however the scope is left.
+class TBusyCursor {
+ public:
+  explicit TBusyCursor(JobHost& host) : FHost(host), FCursor(host.BeginBusyCursor()) {}
+  ~TBusyCursor() {
+    try {
+      FHost.RestoreCursor(FCursor);
+    } catch (...) {
+    }
+  }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  JobHost& FHost;
+  intptr_t FCursor;
+};
+
+// How a job that ends without a picture says why: the status line (repainted first when asked),
+// one beep, and the same text in a message box.
+inline void Announce(JobHost& host, const std::wstring& text, bool repaint) {
+  host.SetStatusText(text);
+  if (repaint) host.RepaintNow();
+  host.Beep();
+  host.ShowModalMessage(host.GetStatusText());
+}

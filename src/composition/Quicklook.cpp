@@ -19,6 +19,7 @@
 #include "PngTransparency.h"
 #include "TempFile.h"
 #include "TextCodec.h"
+#include "BandOffset.h"
 #include "TrueColour.h"
 
 namespace fs = std::filesystem;
@@ -159,7 +160,7 @@ bool StreamWindow(const fs::path (&files)[3], unsigned reduce, const TPixelWindo
 }  // namespace
 
 bool SaveQuicklookPng(FIBITMAP* bitmap, const std::wstring& path) {
-  const fs::path target = compositionPlatform::FsPath(path);
+  const fs::path target = FsPath(path);
   const std::unique_ptr<TTempFile> file = TTempFile::CreateBeside(target);
   if (!file) return false;
   FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
@@ -173,7 +174,7 @@ bool SaveQuicklookPng(FIBITMAP* bitmap, const std::wstring& path) {
 TBandOffsetSource FindBandOffset(const std::wstring& bandPath) {
   TBandOffsetSource source;
   std::error_code error;
-  fs::path folder = fs::absolute(compositionPlatform::FsPath(bandPath), error).parent_path();
+  fs::path folder = fs::absolute(FsPath(bandPath), error).parent_path();
   if (error) return source;
   for (int up = 0; up <= kFoldersAbove; ++up) {
     for (const char* name : {"MTD_MSIL2A.xml", "MTD_MSIL1C.xml"}) {
@@ -230,7 +231,7 @@ TQuicklookResult WriteQuicklook(const TBandNames& names, const std::wstring& pat
   TJp2Header headers[3];
   uint32_t width = 0, height = 0;
   for (int c = 0; c < 3; ++c) {
-    files[c] = compositionPlatform::FsPath(*bands[c]);
+    files[c] = FsPath(*bands[c]);
     TJp2Header& header = headers[c];
     std::string error;
     if (ReadJp2Header(files[c], header, error) != TJp2HeaderStatus::Read || !header.IsPlainBand()) {

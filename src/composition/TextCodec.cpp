@@ -1,24 +1,8 @@
 #include "TextCodec.h"
 
-namespace {
-void Append(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
+#include "Utf8.h"
 
+namespace {
 void AppendWide(std::wstring& out, char32_t cp) {
   if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
     cp -= 0x10000;
@@ -39,7 +23,7 @@ std::string ToUtf8(const std::wstring& text) {
     if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size()) {
       const char32_t low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
       if (low >= 0xDC00 && low < 0xE000) {
-        Append(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
+        AppendUtf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
@@ -47,9 +31,9 @@ std::string ToUtf8(const std::wstring& text) {
     if (cp >= 0xDC80 && cp < 0xDD00) {
       out += static_cast<char>(cp & 0xFF);  // an escaped byte goes back as it came
     } else if ((cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) {
-      Append(out, 0xFFFD);
+      AppendUtf8(out, 0xFFFD);
     } else {
-      Append(out, cp);
+      AppendUtf8(out, cp);
     }
   }
   return out;
@@ -88,4 +72,20 @@ std::wstring FromUtf8(const std::string& text) {
     i += length;
   }
   return out;
+}
+
+std::filesystem::path FsPath(const std::wstring& path) {
+#if defined(_WIN32)
+  return std::filesystem::path(path);
+#else
+  return std::filesystem::path(ToUtf8(path));
+#endif
+}
+
+std::wstring WidePath(const std::filesystem::path& path) {
+#if defined(_WIN32)
+  return path.wstring();
+#else
+  return FromUtf8(path.string());
+#endif
 }

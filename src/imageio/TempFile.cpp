@@ -1,71 +1,23 @@
-// The portable half of the temporary file: its name, its creation with retries and the
-// registry the interrupt handlers read.
+// The temporary file: its name, its creation with retries, its checked writes and its one move
+// into place. The system's part is in TempFilePosix.cpp and TempFileWin.cpp.
 #include "TempFile.h"
 
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <random>
+#include <string>
+
+#include "TempFilePlatform.h"
+#include "TempFileRegistry.h"
+#include "TempFileTesting.h"
 
 namespace fs = std::filesystem;
+using tempFileDetail::TChar;
 
-namespace tempFileDetail {
 namespace {
-constexpr int kSlots = 16;
-constexpr size_t kMaxChars = 4096;
-
-// State: 0 free, 1 being filled or emptied, 2 live (the handlers may remove it).
-struct TSlot {
-  std::atomic<int> State{0};
-  TChar Path[kMaxChars];
-};
-TSlot gSlots[kSlots];
-
 std::mutex gRandomLock;
-std::atomic<int64_t> gWriteLimit{-1};
-}  // namespace
 
-bool TestLimitSet() { return gWriteLimit.load() >= 0; }
-
-bool WithinTestLimit(int64_t offset, size_t size) {
-  const int64_t limit = gWriteLimit.load();
-  return limit < 0 || (offset >= 0 && offset + static_cast<int64_t>(size) <= limit);
-}
-
-int Register(const fs::path& path) {
-  const auto& text = path.native();
-  if (text.size() >= kMaxChars) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = 0;
-    if (!gSlots[i].State.compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(gSlots[i].Path, text.c_str(), (text.size() + 1) * sizeof(TChar));
-    gSlots[i].State.store(2);
-    return i;
-  }
-  return -1;
-}
-
-void Unregister(int slot) {
-  if (slot < 0 || slot >= kSlots) return;
-  gSlots[slot].State.store(1);
-  gSlots[slot].Path[0] = 0;
-  gSlots[slot].State.store(0);
-}
-
-void RemoveAllLive(void (*remove)(const TChar* path)) {
-  for (auto& slot : gSlots)
-    if (slot.State.load() == 2) remove(slot.Path);
-}
-
-bool IsLive(const TChar* path, size_t length) {
-  if (length >= kMaxChars) return false;
-  for (const auto& slot : gSlots)
-    if (slot.State.load() == 2 && slot.Path[length] == 0 && std::memcmp(slot.Path, path, length * sizeof(TChar)) == 0)
-      return true;
-  return false;
-}
-
+// A fresh candidate name: ".bw-XXXXXX.tmp".
 fs::path::string_type RandomName() {
   static std::mt19937_64 generator = [] {
     std::random_device device;
@@ -83,17 +35,13 @@ fs::path::string_type RandomName() {
   for (char c : std::string(".tmp")) name += static_cast<TChar>(c);
   return name;
 }
-}  // namespace tempFileDetail
-
-namespace tempFileTesting {
-void SetWriteLimit(int64_t bytes) { tempFileDetail::gWriteLimit.store(bytes); }
-}  // namespace tempFileTesting
+}  // namespace
 
 std::unique_ptr<TTempFile> TTempFile::CreateBeside(const fs::path& target) {
   const fs::path folder = target.parent_path();
   // A name that exists (a file, a folder or a link) is never touched: try another.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate = folder / tempFileDetail::RandomName();
+    const fs::path candidate = folder / RandomName();
     bool exists = false;
     const intptr_t handle = tempFileDetail::CreateExclusive(candidate, exists);
     if (handle != -1) {
@@ -110,6 +58,62 @@ TTempFile::TTempFile(const fs::path& path, intptr_t handle, int slot) : FPath(pa
 TTempFile::~TTempFile() {
   if (!FCommitted) Discard();
   tempFileDetail::Unregister(FSlot);
+}
+
+bool TTempFile::Write(const void* data, size_t size) {
+  if (FFailed || !FOpen) return Fail();
+  if (tempFileDetail::TestLimitSet() && !tempFileDetail::WithinTestLimit(Seek(0, 1), size)) return Fail();
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const int64_t written = tempFileDetail::WriteSome(FHandle, bytes, size);
+    if (written <= 0) return Fail();
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+int64_t TTempFile::Read(void* data, size_t size) {
+  if (FFailed || !FOpen) return -1;
+  const int64_t got = tempFileDetail::ReadSome(FHandle, data, size);
+  if (got < 0) FFailed = true;
+  return got;
+}
+
+int64_t TTempFile::Seek(int64_t offset, int whence) {
+  if (FFailed || !FOpen) return -1;
+  const int64_t at = tempFileDetail::SeekTo(FHandle, offset, whence);
+  if (at < 0) FFailed = true;
+  return at;
+}
+
+int64_t TTempFile::Size() { return FOpen ? tempFileDetail::SizeOf(FHandle) : -1; }
+
+bool TTempFile::Close() {
+  if (!FOpen) return false;
+  FOpen = false;
+  return tempFileDetail::CloseFile(FHandle);
+}
+
+void TTempFile::Discard() {
+  if (FOpen) {
+    FOpen = false;
+    tempFileDetail::CloseFile(FHandle);
+  }
+  tempFileDetail::RemoveFile(FPath);
+}
+
+bool TTempFile::CommitTo(const fs::path& target) {
+  const bool closed = Close();
+  if (FFailed || !closed || !tempFileDetail::MoveOver(FPath, target)) {
+    FFailed = true;
+    Discard();
+    return false;
+  }
+  FCommitted = true;
+  tempFileDetail::Unregister(FSlot);
+  FSlot = -1;
+  return true;
 }
 
 bool WriteWholeFile(const fs::path& path, const void* data, size_t size) {

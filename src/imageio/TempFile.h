@@ -1,7 +1,7 @@
 // A save's output while it is written: a new file with a short random name in the target's
 // folder, created exclusively (never an existing file, never through a link), checked on every
 // write and at the close, and put in place by one move only when complete. Unless committed it
-// is removed: when the object goes, and when the console tool is interrupted.
+// is removed: when the object goes, and when the console tool is interrupted (TempFileRegistry.h).
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -51,35 +51,3 @@ class TTempFile final : public TOutputFile {
 // is replaced, never followed; on failure path is left as it was and nothing else stays behind.
 bool WriteWholeFile(const std::filesystem::path& path, const void* data, size_t size);
 bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
-
-// From now on an interrupted console process removes its live temporary files before it ends:
-// natively on SIGINT, SIGTERM and SIGHUP; on Windows on Ctrl-C, Ctrl-Break, a closed console
-// window, log-off and shut-down.
-void RemoveTempFilesOnInterrupt();
-
-namespace tempFileDetail {
-using TChar = std::filesystem::path::value_type;
-// The registry the interrupt handlers read: fixed slots, no allocation, safe in a handler.
-// A registered folder goes once the files registered in it have gone.
-int Register(const std::filesystem::path& path);  // -1 when full or the path is too long
-void Unregister(int slot);
-void RemoveAllLive(void (*remove)(const TChar* path));
-// True when the first length characters of path name a live registered entry (a folder).
-bool IsLive(const TChar* path, size_t length);
-// What the interrupt handlers do before the process ends: every live file, then the folders
-// they emptied. Safe in a handler.
-void RemoveLive();
-// A fresh candidate name: ".bw-XXXXXX.tmp".
-std::filesystem::path::string_type RandomName();
-// False when a test's write limit forbids size more bytes at offset.
-bool WithinTestLimit(int64_t offset, size_t size);
-bool TestLimitSet();
-// Platform parts.
-intptr_t CreateExclusive(const std::filesystem::path& path, bool& exists);  // -1 on failure
-}  // namespace tempFileDetail
-
-namespace tempFileTesting {
-// A stand-in for a full disk: a write that would take a temporary file past this many bytes
-// fails. Negative: no limit (the default).
-void SetWriteLimit(int64_t bytes);
-}  // namespace tempFileTesting

@@ -8,9 +8,21 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "TempFile.h"
+#include "TempFilePlatform.h"
+#include "TempFileRegistry.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+void OnInterrupt(int signal) {
+  tempFileDetail::RemoveLive();
+  // Let the signal end the process as it would have without us.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+}  // namespace
 
 namespace tempFileDetail {
 intptr_t CreateExclusive(const fs::path& path, bool& exists) {
@@ -21,96 +33,46 @@ intptr_t CreateExclusive(const fs::path& path, bool& exists) {
   exists = fd < 0 && errno == EEXIST;
   return fd;
 }
-}  // namespace tempFileDetail
 
-namespace {
-int Fd(intptr_t handle) { return static_cast<int>(handle); }
-
-void Unlink(const tempFileDetail::TChar* path) { ::unlink(path); }
-
-void Rmdir(const tempFileDetail::TChar* path) { ::rmdir(path); }
-
-void OnInterrupt(int signal) {
-  tempFileDetail::RemoveLive();
-  // Let the signal end the process as it would have without us.
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-}  // namespace
-
-bool TTempFile::Write(const void* data, size_t size) {
-  if (FFailed || !FOpen) return Fail();
-  if (tempFileDetail::TestLimitSet() && !tempFileDetail::WithinTestLimit(Seek(0, 1), size)) return Fail();
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t written = ::write(Fd(FHandle), bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return Fail();
-    bytes += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
+int64_t WriteSome(intptr_t handle, const void* data, size_t size) {
+  ssize_t written;
+  do {
+    written = ::write(Fd(handle), data, size);
+  } while (written < 0 && errno == EINTR);
+  return written;
 }
 
-int64_t TTempFile::Read(void* data, size_t size) {
-  if (FFailed || !FOpen) return -1;
+int64_t ReadSome(intptr_t handle, void* data, size_t size) {
   ssize_t got;
   do {
-    got = ::read(Fd(FHandle), data, size);
+    got = ::read(Fd(handle), data, size);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) FFailed = true;
   return got;
 }
 
-int64_t TTempFile::Seek(int64_t offset, int whence) {
-  if (FFailed || !FOpen) return -1;
-  const off_t at = ::lseek(Fd(FHandle), static_cast<off_t>(offset), whence);
-  if (at < 0) FFailed = true;
-  return at;
+int64_t SeekTo(intptr_t handle, int64_t offset, int whence) {
+  return ::lseek(Fd(handle), static_cast<off_t>(offset), whence);
 }
 
-int64_t TTempFile::Size() {
+int64_t SizeOf(intptr_t handle) {
   struct stat info;
-  if (!FOpen || ::fstat(Fd(FHandle), &info) != 0) return -1;
-  return info.st_size;
+  return ::fstat(Fd(handle), &info) == 0 ? info.st_size : -1;
 }
 
-bool TTempFile::Close() {
-  if (!FOpen) return false;
-  FOpen = false;
+bool CloseFile(intptr_t handle) {
   // close() reports what a delayed write-back (NFS, quotas) could not store; after EINTR the
   // descriptor is gone on Linux, and the data's fate is unknown, so that counts as a failure.
-  return ::close(Fd(FHandle)) == 0;
+  return ::close(Fd(handle)) == 0;
 }
 
-void TTempFile::Discard() {
-  if (FOpen) {
-    FOpen = false;
-    ::close(Fd(FHandle));
-  }
-  ::unlink(FPath.c_str());
-}
+void RemoveFile(const fs::path& path) { ::unlink(path.c_str()); }
 
-bool TTempFile::CommitTo(const fs::path& target) {
-  const bool closed = Close();
-  // rename() replaces a file atomically and refuses to replace a folder.
-  if (FFailed || !closed || ::rename(FPath.c_str(), target.c_str()) != 0) {
-    FFailed = true;
-    Discard();
-    return false;
-  }
-  FCommitted = true;
-  tempFileDetail::Unregister(FSlot);
-  FSlot = -1;
-  return true;
-}
+// rename() replaces a file atomically and refuses to replace a folder.
+bool MoveOver(const fs::path& path, const fs::path& target) { return ::rename(path.c_str(), target.c_str()) == 0; }
 
-namespace tempFileDetail {
-void RemoveLive() {
-  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
-  RemoveAllLive(Unlink);
-  RemoveAllLive(Rmdir);
-}
+void RemoveLiveFile(const TChar* path) { ::unlink(path); }
+
+void RemoveLiveFolder(const TChar* path) { ::rmdir(path); }
 }  // namespace tempFileDetail
 
 void RemoveTempFilesOnInterrupt() {

@@ -2,9 +2,30 @@
 // name, a link included, and a console control handler that deletes the live files.
 #include <windows.h>
 
-#include "TempFile.h"
+#include "TempFilePlatform.h"
+#include "TempFileRegistry.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// ReadFile and WriteFile take 32-bit counts: a gibibyte at a time.
+DWORD Chunk(size_t size) { return size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size); }
+
+const wchar_t* LastSeparator(const wchar_t* begin, const wchar_t* end) {
+  for (const wchar_t* at = end; at != begin;)
+    if (*--at == L'\\' || *at == L'/') return at;
+  return nullptr;
+}
+
+wchar_t gMoved[32768];  // the handler's one buffer: no allocation there
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  tempFileDetail::RemoveLive();
+  return FALSE;  // the default handler ends the process as before
+}
+}  // namespace
 
 namespace tempFileDetail {
 intptr_t CreateExclusive(const fs::path& path, bool& exists) {
@@ -22,27 +43,45 @@ intptr_t CreateExclusive(const fs::path& path, bool& exists) {
   }
   return reinterpret_cast<intptr_t>(handle);
 }
-}  // namespace tempFileDetail
 
-namespace {
-HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-const wchar_t* LastSeparator(const wchar_t* begin, const wchar_t* end) {
-  for (const wchar_t* at = end; at != begin;)
-    if (*--at == L'\\' || *at == L'/') return at;
-  return nullptr;
+int64_t WriteSome(intptr_t handle, const void* data, size_t size) {
+  DWORD written = 0;
+  return WriteFile(Handle(handle), data, Chunk(size), &written, nullptr) ? written : -1;
 }
 
-wchar_t gMoved[32768];  // the handler's one buffer: no allocation there
+int64_t ReadSome(intptr_t handle, void* data, size_t size) {
+  DWORD got = 0;
+  return ReadFile(Handle(handle), data, Chunk(size), &got, nullptr) ? got : -1;
+}
+
+int64_t SeekTo(intptr_t handle, int64_t offset, int whence) {
+  LARGE_INTEGER distance, at;
+  distance.QuadPart = offset;
+  const DWORD method = whence == 0 ? FILE_BEGIN : whence == 1 ? FILE_CURRENT : FILE_END;
+  return SetFilePointerEx(Handle(handle), distance, &at, method) ? at.QuadPart : -1;
+}
+
+int64_t SizeOf(intptr_t handle) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(Handle(handle), &size) ? size.QuadPart : -1;
+}
+
+bool CloseFile(intptr_t handle) { return CloseHandle(Handle(handle)) != 0; }
+
+void RemoveFile(const fs::path& path) { DeleteFileW(path.c_str()); }
+
+bool MoveOver(const fs::path& path, const fs::path& target) {
+  return MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 // A file open in this process, deleted, is only marked for deletion: it keeps its name, and a
 // registered folder holding it (the unpacked bands') from going, until the process has ended.
 // Moved first into the folder above that one, it frees the folder; it still goes at the end.
-void Delete(const wchar_t* path) {
+void RemoveLiveFile(const TChar* path) {
   const wchar_t* end = path + wcslen(path);
   const wchar_t* name = LastSeparator(path, end);
   const wchar_t* up = name ? LastSeparator(path, name) : nullptr;
-  if (up && tempFileDetail::IsLive(path, static_cast<size_t>(name - path)) &&
+  if (up && IsLive(path, static_cast<size_t>(name - path)) &&
       static_cast<size_t>((up - path) + (end - name)) < sizeof gMoved / sizeof gMoved[0]) {
     wmemcpy(gMoved, path, static_cast<size_t>(up - path));
     wmemcpy(gMoved + (up - path), name, static_cast<size_t>(end - name) + 1);
@@ -54,90 +93,7 @@ void Delete(const wchar_t* path) {
   DeleteFileW(path);
 }
 
-void RemoveFolder(const wchar_t* path) { RemoveDirectoryW(path); }
-
-BOOL WINAPI OnConsoleEvent(DWORD) {
-  tempFileDetail::RemoveLive();
-  return FALSE;  // the default handler ends the process as before
-}
-}  // namespace
-
-bool TTempFile::Write(const void* data, size_t size) {
-  if (FFailed || !FOpen) return Fail();
-  if (tempFileDetail::TestLimitSet() && !tempFileDetail::WithinTestLimit(Seek(0, 1), size)) return Fail();
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(Handle(FHandle), bytes, chunk, &written, nullptr) || written == 0) return Fail();
-    bytes += written;
-    size -= written;
-  }
-  return true;
-}
-
-int64_t TTempFile::Read(void* data, size_t size) {
-  if (FFailed || !FOpen) return -1;
-  const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-  DWORD got = 0;
-  if (!ReadFile(Handle(FHandle), data, chunk, &got, nullptr)) {
-    FFailed = true;
-    return -1;
-  }
-  return got;
-}
-
-int64_t TTempFile::Seek(int64_t offset, int whence) {
-  if (FFailed || !FOpen) return -1;
-  LARGE_INTEGER distance, at;
-  distance.QuadPart = offset;
-  const DWORD method = whence == 0 ? FILE_BEGIN : whence == 1 ? FILE_CURRENT : FILE_END;
-  if (!SetFilePointerEx(Handle(FHandle), distance, &at, method)) {
-    FFailed = true;
-    return -1;
-  }
-  return at.QuadPart;
-}
-
-int64_t TTempFile::Size() {
-  LARGE_INTEGER size;
-  if (!FOpen || !GetFileSizeEx(Handle(FHandle), &size)) return -1;
-  return size.QuadPart;
-}
-
-bool TTempFile::Close() {
-  if (!FOpen) return false;
-  FOpen = false;
-  return CloseHandle(Handle(FHandle)) != 0;
-}
-
-void TTempFile::Discard() {
-  if (FOpen) {
-    FOpen = false;
-    CloseHandle(Handle(FHandle));
-  }
-  DeleteFileW(FPath.c_str());
-}
-
-bool TTempFile::CommitTo(const fs::path& target) {
-  const bool closed = Close();
-  if (FFailed || !closed || !MoveFileExW(FPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    FFailed = true;
-    Discard();
-    return false;
-  }
-  FCommitted = true;
-  tempFileDetail::Unregister(FSlot);
-  FSlot = -1;
-  return true;
-}
-
-namespace tempFileDetail {
-void RemoveLive() {
-  // Files first, then the folders they emptied (each call fails harmlessly on the other kind).
-  RemoveAllLive(Delete);
-  RemoveAllLive(RemoveFolder);
-}
+void RemoveLiveFolder(const TChar* path) { RemoveDirectoryW(path); }
 }  // namespace tempFileDetail
 
 void RemoveTempFilesOnInterrupt() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "Utf8.h"
+
 namespace {
 // --- pugixml's memory, counted against the document being parsed ------------------------------
 
@@ -61,24 +63,6 @@ class TBudgetScope {
 };
 
 // --- References ----------------------------------------------------------------------------
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // The reference at text (just past '&'): its length through ';' and what it stands for, or 0
 // for one we do not read. Out of XML's five and character references there is no other

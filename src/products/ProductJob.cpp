@@ -5,6 +5,7 @@
 #include "ImageFiles.h"
 #include "ProductFiles.h"
 #include "ProductZip.h"
+#include "TextCodec.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +19,7 @@ std::wstring FolderOf(const std::wstring& path) {
 TProductBand FindForPath(const std::wstring& path, const TProductRequest& request) {
   TFolderListing listing;
   std::error_code error;
-  const fs::file_status status = fs::status(ProductFsPath(path), error);
+  const fs::file_status status = fs::status(FsPath(path), error);
   if (error) return {};
   if (fs::is_directory(status)) return FindProductBand(listing, path, request);
   if (fs::is_regular_file(status) && IsProductMetadataName(FileNamePart(path))) {
@@ -29,8 +30,8 @@ TProductBand FindForPath(const std::wstring& path, const TProductRequest& reques
 }
 
 TJobOutcome Fail(JobHost& host, const std::wstring& text) {
-  TProductBusy busy(host);
-  ReportProductFailure(host, text);
+  TBusyCursor busy(host);
+  Announce(host, text, false);
   return TJobOutcome::NotStarted;
 }
 
@@ -65,11 +66,17 @@ TJobOutcome ProcessDroppedPath(JobHost& host, const std::wstring& path, const TP
   } catch (...) {
     // Out of memory while listing a folder, or a host that failed: say so, as the job does.
     try {
-      ReportProductFailure(host, jobtext::kFailed + FileNamePart(path));
+      Announce(host, jobtext::kFailed + FileNamePart(path), false);
     } catch (...) {
     }
     return TJobOutcome::Failed;
   }
+}
+
+void ShowProductNote(JobHost& host, const TProductBand& band) {
+  if (band.Note.empty()) return;
+  host.SetStatusText(band.Note);
+  host.RepaintNow();
 }
 
 bool IsProductPath(const std::wstring& path) {

@@ -21,6 +21,9 @@ bool IsProductPath(const std::wstring& path);
 // for a zip (its bands are gone once the job ends) and when no band is found.
 std::wstring ProductBandFile(const std::wstring& path, const TProductRequest& request);
 
+// A product's note (a finer resolution passed over) on the status line before the job starts.
+void ShowProductNote(JobHost& host, const TProductBand& band);
+
 // Texts shown for products, in the job's manner: status line, message box, one beep.
 namespace producttext {
 inline const wchar_t* const kSeveralTiles = L"Several tiles in this product: drop one granule folder";

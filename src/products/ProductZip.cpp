@@ -11,9 +11,9 @@
 
 #include "FileNames.h"
 #include "ImageFiles.h"
-#include "ProductFiles.h"
 #include "ProductJob.h"
 #include "TempFile.h"
+#include "TempFileRegistry.h"
 #include "TextCodec.h"
 #include "qelUtils.h"
 
@@ -112,7 +112,7 @@ TUnpack UnpackEntry(zip_t* archive, zip_uint64_t index, uint64_t declared, const
 }
 
 TJobOutcome Refuse(JobHost& host, const std::wstring& text) {
-  ReportProductFailure(host, text);
+  Announce(host, text, false);
   return TJobOutcome::NotStarted;
 }
 // The names of a zip's entries, and the index of each by its listing path; false with the text
@@ -146,14 +146,11 @@ bool IsZipName(const std::wstring& path) { return EndsWithNoCase(path, L".zip");
 
 TJobOutcome ProcessProductZip(JobHost& host, const std::wstring& zipPath, const TProductRequest& request,
                               const TJobOptions& options) {
-  TProductBusy busy(host);
+  TBusyCursor busy(host);
   const std::wstring zipName = FileNamePart(zipPath);
   // As the job does, before any long work: with no format chosen nothing could be saved.
   if (host.GetSaveFormat() != 0 && host.GetSaveFormat() != 1) {
-    host.SetStatusText(jobtext::kNoFormat);
-    host.RepaintNow();
-    host.Beep();
-    host.ShowModalMessage(host.GetStatusText());
+    Announce(host, jobtext::kNoFormat, true);
     return TJobOutcome::NoSaveFormat;
   }
   return WithUnpackedZipBands(host, zipPath, request, [&](const std::wstring& firstBand, const std::wstring& output) {
@@ -223,8 +220,8 @@ TJobOutcome WithUnpackedZipBands(JobHost& host, const std::wstring& zipPath, con
   // Unpacked into the output folder when there is one: the zip's own may be read-only.
   std::error_code error;
   const std::wstring chosen = host.GetOutputFolder();
-  const fs::path beside = chosen.empty() ? fs::absolute(ProductFsPath(zipPath), error).parent_path()
-                                         : fs::absolute(ProductFsPath(chosen), error);
+  const fs::path beside = chosen.empty() ? fs::absolute(FsPath(zipPath), error).parent_path()
+                                         : fs::absolute(FsPath(chosen), error);
   if (error) return Refuse(host, producttext::kZipCannotUnpack + zipName);
   const fs::space_info space = fs::space(beside, error);
   if (!error && space.available < total) return Refuse(host, producttext::kZipNoSpace + zipName);
@@ -234,7 +231,7 @@ TJobOutcome WithUnpackedZipBands(JobHost& host, const std::wstring& zipPath, con
   for (size_t k = 0; k < entries.size(); ++k) {
     host.SetStatusText(producttext::kUnpacking + std::wstring(entries[k].Band));
     host.RepaintNow();
-    const fs::path target = unpacked.Path() / ProductFsPath(entries[k].Name);
+    const fs::path target = unpacked.Path() / FsPath(entries[k].Name);
     unpacked.Track(target);
     switch (UnpackEntry(archive.get(), entries[k].Index, entries[k].Size, target)) {
       case TUnpack::Done: break;
@@ -245,9 +242,9 @@ TJobOutcome WithUnpackedZipBands(JobHost& host, const std::wstring& zipPath, con
   }
   archive.reset();
 
-  const std::wstring output = ProductWidePath(beside / "");
+  const std::wstring output = WidePath(beside / "");
   const std::wstring first = FileNamePart(start.Band);
-  return work(ProductWidePath(unpacked.Path() / ProductFsPath(first)), output);
+  return work(WidePath(unpacked.Path() / FsPath(first)), output);
 }
 
 std::wstring ZipStartBand(const std::wstring& zipPath, const TProductRequest& request, std::wstring* failure) {

@@ -6,12 +6,12 @@
 #include <random>
 #include <string>
 
-#include "ProductFiles.h"
+#include "TextCodec.h"
 
 namespace batchtest {
 namespace fs = std::filesystem;
 
-inline std::wstring W(const fs::path& path) { return ProductWidePath(path); }
+inline std::wstring W(const fs::path& path) { return WidePath(path); }
 
 class TScratch : public ::testing::Test {
  protected:

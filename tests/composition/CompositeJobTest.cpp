@@ -22,6 +22,7 @@
 #include "RecordingHost.h"
 #include "SampleValues.h"
 #include "TempFile.h"
+#include "TempFileTesting.h"
 #include "RealData.h"
 #include "TempFolder.h"
 #include "TestEnv.h"

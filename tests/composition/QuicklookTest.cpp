@@ -14,8 +14,10 @@
 #include "Quicklook.h"
 #include "RealData.h"
 #include "TempFile.h"
+#include "TempFileTesting.h"
 #include "TempFolder.h"
 #include "TestEnv.h"
+#include "BandOffset.h"
 #include "TrueColour.h"
 #include "MaskClasses.h"
 

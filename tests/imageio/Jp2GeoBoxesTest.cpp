@@ -13,6 +13,7 @@
 #include "RealData.h"
 #include "TempFolder.h"
 #include "TestEnv.h"
+#include "BandOffset.h"
 #include "TrueColour.h"
 #include "XmlTree.h"
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "TempFilePlatform.h"
 #include "WriterTestKit.h"
 
 using namespace writertest;

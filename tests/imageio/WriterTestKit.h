@@ -12,6 +12,7 @@
 #include "PngWriter.h"
 #include "RowView.h"
 #include "TempFile.h"
+#include "TempFileTesting.h"
 #include "TempFolder.h"
 #include "TiffWriter.h"
 #include "WorkCallbacks.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "TrueColour.h"
+#include "BandOffset.h"
 #include "XmlTree.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "ProductJob.h"
 #include "ProductTrees.h"
 #include "RecordingHost.h"
-#include "TempFile.h"
+#include "TempFileRegistry.h"
 #include "TempFolder.h"
 #include "TestEnv.h"
 #include "qelUtils.h"

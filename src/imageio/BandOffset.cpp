@@ -1,4 +1,4 @@
-#include "TrueColour.h"
+#include "BandOffset.h"
 
 #include <charconv>
 
