@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "Jp2GeoBoxes.h"
-#include "TrueColour.h"
+#include "BandOffset.h"
 #include "XmlTree.h"
 
 namespace {
