@@ -1,7 +1,7 @@
 """Dates for the cloud-free benchmark, and the way users write a cloud-free composite.
 
 bench-clouds.py dates TILE-DIR OUT-DIR SIZE DATE...
-    Each date becomes a folder of links named T33UUP_<date>T101021_B0x.jp2 to one copy of the
+    Each date becomes a folder of hard links named T33UUP_<date>T101021_B0x.jp2 to one copy of the
     generated tile's bands that carries a GeoJP2 box (the bands cost the same to decode on every
     date), and its own 20 m scene classification, blocks of clouds and clear ground that differ
     from date to date.
@@ -90,14 +90,18 @@ def dates(tile_dir, out, size, days):
     rng = np.random.default_rng(len(days))
     for k, day in enumerate(days):
         folder = os.path.join(out, day)
+        os.makedirs(folder, exist_ok=True)
+        for band in ("B02", "B03", "B04"):
+            # Hard links: the tool takes band files that resolve to one file as one date, as it
+            # takes a job reached twice, so symbolic links would make five dates one.
+            link = os.path.join(folder, f"T33UUP_{day}T101021_{band}.jp2")
+            if os.path.islink(link):
+                os.remove(link)
+            if not os.path.lexists(link):
+                os.link(os.path.join(out, "bands", f"{band}.jp2"), link)
         scl = os.path.join(folder, f"T33UUP_{day}T101021_SCL_20m.jp2")
         if os.path.exists(scl):
             continue
-        os.makedirs(folder, exist_ok=True)
-        for band in ("B02", "B03", "B04"):
-            link = os.path.join(folder, f"T33UUP_{day}T101021_{band}.jp2")
-            if not os.path.lexists(link):
-                os.symlink(os.path.join("..", "bands", f"{band}.jp2"), link)
         # Blocks of 64 x 64 classes: a third cloudy, as a cloudy season is.
         blocks = rng.choice(np.array([4, 5, 6, 8, 9, 3, 10], dtype=np.uint8), size=(scl_size // 64 + 1,) * 2,
                             p=[0.35, 0.2, 0.1, 0.15, 0.1, 0.05, 0.05])
