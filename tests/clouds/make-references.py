@@ -9,11 +9,11 @@ make-references.py OUT REAL-DATA CLI-TESTS-DIR
   OUT/cloudfree/  generated L2A products (four dates, one date, two tiles) and numpy's
                   cloud-free picture of them with its count of pixels by number of clear dates
 """
-import importlib.util
 import os
 import shutil
 import subprocess
 import sys
+import types
 
 import numpy as np
 from osgeo import gdal
@@ -21,9 +21,10 @@ from osgeo import gdal
 gdal.UseExceptions()
 out, real, cli_tests = sys.argv[1:4]
 # The reference composite of clouds-test.sh (its name has a hyphen: loaded from its file).
-spec = importlib.util.spec_from_file_location("cloudfree_reference", os.path.join(cli_tests, "cloudfree-reference.py"))
-reference = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(reference)
+reference_file = os.path.join(cli_tests, "cloudfree-reference.py")
+reference = types.ModuleType("cloudfree_reference")
+with open(reference_file) as source:
+    exec(compile(source.read(), reference_file, "exec"), reference.__dict__)
 shutil.rmtree(out, ignore_errors=True)
 
 
