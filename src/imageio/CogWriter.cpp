@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -26,13 +27,6 @@ constexpr size_t kCopyBytes = size_t(4) << 20;
 
 struct TCompressorFreer {
   void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
-};
-
-// Where a compressed tile waits in the spill file: at Offset its leader, the tile's Bytes, its
-// trailer, as they go into the output.
-struct TPiece {
-  uint64_t Offset = 0, Bytes = 0;
-  uint64_t End() const { return Offset + kCogTileLeader + Bytes + kCogTileTrailer; }
 };
 
 // Runs task(0 .. count - 1) on up to `workers` threads, the calling one among them; false when
@@ -73,15 +67,29 @@ inline uint16_t ValidMean(const uint16_t* const* samples, int count) {
 }
 }  // namespace
 
+// Where a compressed tile waits in the spill file: at Offset its leader, the tile's Bytes, its
+// trailer, as they go into the output.
+struct TCogWriter::TPiece {
+  uint64_t Offset = 0, Bytes = 0;
+  uint64_t End() const { return Offset + kCogTileLeader + Bytes + kCogTileTrailer; }
+};
+
 struct TCogWriter::TLevel {
   uint32_t Width = 0, Height = 0, TilesAcross = 0;
   std::vector<uint16_t> Rows;  // the current row of tiles: up to kTile rows of Width pixels
-  uint32_t Held = 0;           // rows in Rows
+  uint32_t Held = 0;           // rows in Rows (or in Borrowed)
   uint32_t Done = 0;           // rows already tiled
   std::vector<TPiece> Tiles;   // every tile so far, row by row
+  // A whole row of tiles of the caller's, tiled straight from its rows rather than copied.
+  const TRowView* Borrowed = nullptr;
 
   uint32_t RowsDue() const { return std::min(kTile, Height - Done); }
-  uint16_t* Row(uint32_t y) { return Rows.data() + static_cast<size_t>(y) * Width * 3; }
+  // Allocated when first needed: the full picture's rows are usually borrowed.
+  uint16_t* Row(uint32_t y) {
+    if (Rows.empty()) Rows.resize(static_cast<size_t>(Width) * 3 * std::min(kTile, Height));
+    return Rows.data() + static_cast<size_t>(y) * Width * 3;
+  }
+  const uint16_t* Source(uint32_t y) { return Borrowed ? Borrowed->Row(y) : Row(y); }
 };
 
 std::vector<std::pair<uint32_t, uint32_t>> TCogWriter::LevelSizes(uint32_t width, uint32_t height) {
@@ -107,7 +115,9 @@ TCogWriter::TCogWriter(TOutputFile& file, const std::filesystem::path& target, u
       level->Width = w;
       level->Height = h;
       level->TilesAcross = (w + kTile - 1) / kTile;
-      level->Rows.resize(static_cast<size_t>(w) * 3 * std::min(kTile, h));
+      // The overviews' rows are always made here; the full picture's only when its rows come
+      // in pieces that do not hold a whole row of tiles.
+      if (!FLevels.empty()) level->Row(0);
       FLevels.push_back(std::move(level));
     }
   } catch (const std::bad_alloc&) {
@@ -125,11 +135,26 @@ bool TCogWriter::Put(const TRowView& rows) {
   TLevel& full = *FLevels.front();
   if (rows.Width != full.Width || rows.Height > full.Height - full.Done - full.Held) return Fail();
   try {
-    for (uint32_t y = 0; y < rows.Height; ++y) {
+    for (uint32_t y = 0; y < rows.Height;) {
+      const uint32_t due = full.RowsDue();
+      if (full.Held == 0 && rows.Height - y >= due) {
+        TRowView whole = rows;
+        whole.Top = rows.Top + static_cast<ptrdiff_t>(y) * rows.Stride;
+        whole.Height = due;
+        full.Borrowed = &whole;
+        full.Held = due;
+        const bool flushed = FlushTileRow(0);
+        full.Borrowed = nullptr;
+        if (!flushed) return Fail();
+        y += due;
+        continue;
+      }
       std::memcpy(full.Row(full.Held), rows.Row(y), rows.RowBytes());
-      if (++full.Held == full.RowsDue() && !FlushTileRow(0)) return Fail();
+      ++y;
+      if (++full.Held == due && !FlushTileRow(0)) return Fail();
     }
   } catch (...) {
+    FLevels.front()->Borrowed = nullptr;
     return Fail();  // out of memory, here or on a worker: the picture fails, not the process
   }
   return true;
@@ -143,16 +168,20 @@ bool TCogWriter::FlushTileRow(size_t index) {
   const uint32_t held = level.Held;
   const uint32_t halfRows = held / 2 + held % 2;
 
-  std::vector<std::vector<uint8_t>> compressed(level.TilesAcross);
+  // Each tile goes into the spill file as soon as it is compressed, wherever it falls there:
+  // Finish picks the tiles out in order.
+  const size_t firstTile = level.Tiles.size();
+  level.Tiles.resize(firstTile + level.TilesAcross);
+  std::mutex spilling;
   const auto encode = [&](size_t x) {
-    std::vector<uint8_t>& out = compressed[x];
+    std::vector<uint8_t> out;
     const uint32_t left = static_cast<uint32_t>(x) * kTile;
     const uint32_t columns = std::min(kTile, level.Width - left);
     // The tile, padded with 0 (no data) beyond the picture, as differences from the pixel to
     // the left within each tile row.
     std::vector<uint16_t> tile(size_t(kTile) * kTile * 3, 0);
     for (uint32_t y = 0; y < held; ++y) {
-      const uint16_t* in = level.Row(y) + size_t(left) * 3;
+      const uint16_t* in = level.Source(y) + size_t(left) * 3;
       uint16_t* row = tile.data() + size_t(y) * kTile * 3;
       std::memcpy(row, in, size_t(columns) * 6);
       for (size_t i = size_t(kTile) * 3 - 1; i >= 3; --i) row[i] = static_cast<uint16_t>(row[i] - row[i - 3]);
@@ -164,15 +193,18 @@ bool TCogWriter::FlushTileRow(size_t index) {
     const size_t size = libdeflate_zlib_compress(compressor.get(), tile.data(), inSize, out.data(), out.size());
     if (size == 0) return false;
     out.resize(size);
-    out.shrink_to_fit();  // a row of tiles waits whole: hold what they take, not their bound
+    {
+      std::lock_guard<std::mutex> hold(spilling);
+      if (!Spill(out, level.Tiles[firstTile + x])) return false;
+    }
 
     if (next) {
       // This tile's columns halve into columns of their own in the next level: no two workers
       // write the same samples.
       const uint32_t first = left / 2, last = std::min(next->Width, (left + columns + 1) / 2);
       for (uint32_t r = 0; r < halfRows; ++r) {
-        const uint16_t* upper = level.Row(2 * r);
-        const uint16_t* lower = 2 * r + 1 < held ? level.Row(2 * r + 1) : nullptr;
+        const uint16_t* upper = level.Source(2 * r);
+        const uint16_t* lower = 2 * r + 1 < held ? level.Source(2 * r + 1) : nullptr;
         uint16_t* halved = next->Row(next->Held + r);
         for (uint32_t c = first; c < last; ++c) {
           const bool pair = 2 * c + 1 < level.Width;
@@ -193,22 +225,24 @@ bool TCogWriter::FlushTileRow(size_t index) {
     return true;
   };
   if (!RunOnWorkers(level.TilesAcross, FWorkers, encode)) return false;
-  for (const std::vector<uint8_t>& bytes : compressed) {
-    const int64_t at = FSpill->Seek(0, 2);
-    if (at < 0 || bytes.size() < kCogTileTrailer || bytes.size() > UINT32_MAX) return false;
-    uint8_t leader[kCogTileLeader];
-    for (size_t i = 0; i < kCogTileLeader; ++i) leader[i] = static_cast<uint8_t>(bytes.size() >> (8 * i));
-    if (!FSpill->Write(leader, sizeof leader) || !FSpill->Write(bytes.data(), bytes.size()) ||
-        !FSpill->Write(bytes.data() + bytes.size() - kCogTileTrailer, kCogTileTrailer))
-      return false;
-    level.Tiles.push_back({static_cast<uint64_t>(at), bytes.size()});
-  }
 
   level.Done += held;
   level.Held = 0;
   if (!next) return true;
   next->Held += halfRows;
   return next->Held < next->RowsDue() || FlushTileRow(index + 1);
+}
+
+bool TCogWriter::Spill(const std::vector<uint8_t>& bytes, TPiece& piece) {
+  const int64_t at = FSpill->Seek(0, 2);
+  if (at < 0 || bytes.size() < kCogTileTrailer || bytes.size() > UINT32_MAX) return false;
+  uint8_t leader[kCogTileLeader];
+  for (size_t i = 0; i < kCogTileLeader; ++i) leader[i] = static_cast<uint8_t>(bytes.size() >> (8 * i));
+  if (!FSpill->Write(leader, sizeof leader) || !FSpill->Write(bytes.data(), bytes.size()) ||
+      !FSpill->Write(bytes.data() + bytes.size() - kCogTileTrailer, kCogTileTrailer))
+    return false;
+  piece = {static_cast<uint64_t>(at), bytes.size()};
+  return true;
 }
 
 bool TCogWriter::Finish() {

@@ -4,7 +4,8 @@
 // the rounded mean of the non-zero samples of its channel in the 2 x 2 block below it, 0 when
 // there are none: 0 is no data, as GDAL_NODATA says, and GDAL averages its overviews so.
 //
-// Only one row of tiles of each level is held at a time. Every directory must come before the
+// Only one row of tiles of each level is held at a time (of the full picture none, when its rows
+// come a whole row of tiles at a time, as the streaming job gives them). Every directory must come before the
 // tile data, smallest overview first, so the compressed tiles wait in spill files beside the
 // output (temporary files, removed on every way out) and are copied into place by Finish.
 #pragma once
@@ -43,7 +44,10 @@ class TCogWriter final : public TRowSink {
 
  private:
   struct TLevel;
+  struct TPiece;
   bool FlushTileRow(size_t index);
+  // Appends one compressed tile to the spill file; piece says where it went.
+  bool Spill(const std::vector<uint8_t>& bytes, TPiece& piece);
   bool Fail() {
     FFailed = true;
     return false;

@@ -281,6 +281,7 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
           target.Row = [base, top, stride](uint32_t y) { return base + size_t{y - top} * stride; };
           if (!PlaceTile(*codec->Codec.Image(), place, target, FBands[band]->Header.Precision))
             return fail(band, "tile " + std::to_string(tile) + " does not match the header");
+          codec->Codec.ReleaseTile();
         }
         if (tilesDone) ++*tilesDone;
       }

@@ -66,6 +66,7 @@ void Work(const TJob& job, TShared& shared, TJp2Codec* openedCodec) {
         if (!codec->DecodeTile(tile)) throw TDecodeError(codec->Error());
         if (!PlaceTile(*codec->Image(), place, *job.Target, job.Header.Precision))
           throw TDecodeError("tile " + std::to_string(tile) + " does not match the header");
+        codec->ReleaseTile();
       }
       {
         std::lock_guard<std::mutex> hold(shared.Lock);

@@ -53,3 +53,12 @@ bool TJp2Codec::DecodeTile(uint32_t tile) {
   if (FError.empty()) FError = "tile " + std::to_string(tile) + " cannot be decoded";
   return false;
 }
+
+void TJp2Codec::ReleaseTile() {
+  if (!FImage) return;
+  // The library frees and replaces these itself when it decodes the next tile.
+  for (OPJ_UINT32 c = 0; c < FImage->numcomps; ++c) {
+    opj_image_data_free(FImage->comps[c].data);
+    FImage->comps[c].data = nullptr;
+  }
+}

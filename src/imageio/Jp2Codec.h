@@ -23,6 +23,9 @@ class TJp2Codec {
   bool Open(TJp2File& file, const TJp2Header& header, unsigned reduce = 0, unsigned threads = 0);
   // Decodes one whole tile into Image(); its first component then holds the tile's samples.
   bool DecodeTile(uint32_t tile);
+  // Frees the last tile's samples once they are placed: a codec waiting for its next tile then
+  // holds only the stream's state, not a tile's worth of 32-bit samples.
+  void ReleaseTile();
 
   opj_codec_t* Codec() const { return FCodec; }
   opj_image_t* Image() const { return FImage; }

@@ -56,7 +56,11 @@ opj_stream_t* TJp2File::CreateStream(uint64_t start, uint64_t end) {
   FStreamEnd = end < FSize ? end : FSize;
   FStreamStart = start < FStreamEnd ? start : FStreamEnd;
   if (!FFile || !SeekTo(FFile, static_cast<int64_t>(FStreamStart), SEEK_SET)) return nullptr;
-  opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+  // Small: the library reads a tile's data, the bulk of a band, straight into its own memory;
+  // the buffer serves the markers between them. A band decoded by several codecs at once
+  // holds one per codec.
+  constexpr OPJ_SIZE_T kStreamBuffer = OPJ_SIZE_T{64} << 10;
+  opj_stream_t* stream = opj_stream_create(kStreamBuffer, OPJ_TRUE);
   if (!stream) return nullptr;
   opj_stream_set_user_data(stream, this, nullptr);
   opj_stream_set_user_data_length(stream, FStreamEnd - FStreamStart);

@@ -140,7 +140,11 @@ TEST(CogWriter, TheSameBytesForAnyWorkerCountAndAnyBandsOfRows) {
   const TLevelPicture picture = TestPicture(1030, 600);
   ASSERT_TRUE(SaveCog(picture, folder / "a.tif", SampleMetadata(), 1, {picture.Height}));
   ASSERT_TRUE(SaveCog(picture, folder / "b.tif", SampleMetadata(), 3, {1}));
+  // Tiled partly from the caller's rows, partly from copies: a row of tiles begun in one band
+  // and ended in the next.
+  ASSERT_TRUE(SaveCog(picture, folder / "c.tif", SampleMetadata(), 2, {300, 1024}));
   EXPECT_TRUE(ReadAll(folder / "a.tif") == ReadAll(folder / "b.tif"));
+  EXPECT_TRUE(ReadAll(folder / "a.tif") == ReadAll(folder / "c.tif"));
   fs::remove_all(folder);
 }
 
