@@ -2,76 +2,12 @@
 # Cross-builds a static pugixml for x86_64-w64-mingw32 from Debian's source package and prints
 # its install prefix on stdout - nothing else:
 #   cmake ... -DBANDWEAVE_PUGIXML_PREFIX="$(scripts/build-pugixml-windows.sh)"
-# The prefix lives in $BANDWEAVE_CACHE (default ~/.cache/bandweave) beside FreeImage's, named
-# after the source version and a hash of this recipe: a run with it present takes a second.
-# Build log: $BANDWEAVE_CACHE/pugixml-win64.log.
+# The recipe is scripts/cross-build.sh's. Build log: $BANDWEAVE_CACHE/pugixml-win64.log.
 set -euo pipefail
-
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root=$(dirname "$here")
-toolchain=$root/cmake/toolchain-mingw64.cmake
-cache=${BANDWEAVE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/bandweave}
-log=$cache/pugixml-win64.log
-triple=x86_64-w64-mingw32
-jobs=${BANDWEAVE_JOBS:-2}
+# shellcheck source-path=SCRIPTDIR source=cross-build.sh
+source "$here/cross-build.sh"
 
-mkdir -p "$cache/sources"
-exec 3>&1 4>&2
-exec 9>"$cache/.pugixml-win64.lock"
-flock 9
-
-finish() {
-  local rc=$?
-  if [ $rc -ne 0 ]; then
-    echo "build-pugixml-windows: failed (exit $rc); end of $log:" >&4
-    tail -n 30 "$log" >&4 2>/dev/null || true
-  fi
-}
-trap finish EXIT
-
-# build-freeimage-windows.sh has added the deb-src entries this needs.
-version=$(apt-cache showsrc --only-source pugixml 2>/dev/null | awk '/^Version:/ {print $2}' | sort -Vru | head -n1)
-[ -n "$version" ] || { echo "build-pugixml-windows: apt knows no pugixml source package" >&4; exit 1; }
-dsc=$cache/sources/pugixml_${version#*:}.dsc
-
-recipe_hash=$(cat "${BASH_SOURCE[0]}" "$toolchain" | sha256sum | cut -c1-12)
-prefix=$cache/pugixml-win64-${version%%-*}-$recipe_hash
-if [ -f "$prefix/lib/libpugixml.a" ]; then
-  echo "$prefix" >&3
-  exit 0
-fi
-
-echo "build-pugixml-windows: building static pugixml for Windows (a minute; log: $log)" >&4
-exec >"$log" 2>&1
-date -u
-if [ ! -e "$dsc" ]; then
-  rm -rf "$cache/sources/.pugixml-download"
-  mkdir "$cache/sources/.pugixml-download"
-  (cd "$cache/sources/.pugixml-download" && apt-get source --download-only "pugixml=$version")
-  mv -f "$cache/sources/.pugixml-download"/* "$cache/sources/"
-  rm -rf "$cache/sources/.pugixml-download"
-fi
-
-work=$cache/work-pugixml-$recipe_hash
-stage=$prefix.tmp
-rm -rf "$work" "$stage"
-mkdir -p "$work"
-dpkg-source --no-check -x "$dsc" "$work/pugixml"
-cat >"$work/toolchain.cmake" <<EOT
-include("$toolchain")
-unset(CMAKE_CROSSCOMPILING_EMULATOR)
-EOT
 # The library alone, as Debian configures it (no wide-character mode, XPath kept).
-CXX=$triple-g++-posix cmake -S "$work/pugixml" -B "$work/build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_INSTALL_PREFIX="$stage" -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF
-cmake --build "$work/build" -j "$jobs"
-cmake --install "$work/build"
-for f in include/pugixml.hpp include/pugiconfig.hpp lib/libpugixml.a; do
-  [ -f "$stage/$f" ] || { echo "the build did not produce $f"; exit 1; }
-done
-rm -rf "$prefix"
-mv "$stage" "$prefix"
-rm -rf "$work"
-date -u
-echo "$prefix" >&3
+cross_build pugixml "include/pugixml.hpp include/pugiconfig.hpp lib/libpugixml.a" \
+  -DPUGIXML_BUILD_TESTS=OFF
