@@ -15,20 +15,14 @@
 #   build/bench-native.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$PWD
-# shellcheck source=lib.sh
-source scripts/lib.sh
-bandweave_cache
-all="gdal-crop cli-crop cli-whole"
-runs=""
-for run in ${BANDWEAVE_BENCH_RUNS:-$all}; do [[ " $all " == *" $run "* ]] && runs+=" $run"; done
-[ -n "$runs" ] || exit 0
+# shellcheck source=bench-lib.sh
+source scripts/bench-lib.sh
+bench_runs "gdal-crop cli-crop cli-whole"
 size=${BANDWEAVE_BENCH_SIZE:-10980}
 tile=$BANDWEAVE_CACHE/bench-tile-$size
 stem=T33UUP_20250101T101021_
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-aoi.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-has() { [[ " $runs " == *" $1"* ]]; }
 
 mkdir -p "$BANDWEAVE_CACHE"
 flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
@@ -50,31 +44,17 @@ ulx=$((left + col * pixel)) uly=$((top_y - col * pixel))
 lrx=$((ulx + side * pixel)) lry=$((uly - side * pixel))
 crop_name=${stem}48_x${col}y${col}w${side}h${side}.tif
 
-if has cli-; then
-  nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
-  cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata" \
-    >"$work/step.log" 2>&1 && cmake --build "$nb" -j2 --target bandweave-cli >>"$work/step.log" 2>&1 ||
-    { cat "$work/step.log" >&2; exit 1; }
-  cli=$top/$nb/src/cli/bandweave-cli
-fi
+if has cli-; then bench_native; fi
 
-now() { date +%s.%N; }
 # timed NAME OUTPUT COMMAND...: wall time, GNU time's peak of the process and the output's size,
 # appended to $work/NAME.runs; the output is kept as $work/NAME.out.
 timed() {
-  local name=$1 out=$2 t0 t1
+  local name=$1 out=$2
   shift 2
   rm -f "$out"
-  t0=$(now)
-  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err" || true
-  t1=$(now)
-  if [ ! -s "$out" ]; then
-    echo "$name: no output written:" >&2
-    tail -5 "$work/err" >&2
-    return 0
-  fi
-  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(tail -1 "$work/rss") $(stat -L -c %s "$out")" \
-    >>"$work/$name.runs"
+  bench_time "$@" || true
+  bench_written "$name" "$out" || return 0
+  echo "$bench_wall $bench_kb $(stat -L -c %s "$out")" >>"$work/$name.runs"
   mv "$out" "$work/$name.out"
   rm -f "$out.aux.xml"
 }

@@ -14,14 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-# shellcheck source=lib.sh
-source scripts/lib.sh
-bandweave_cache
-all="decode-15-bands cloud-free-10m cloud-free-60m numpy-nanmedian-60m"
-runs=""
-for run in ${BANDWEAVE_BENCH_RUNS:-$all}; do [[ " $all " == *" $run "* ]] && runs+=" $run"; done
-[ -n "$runs" ] || exit 0
-has() { [[ " $runs " == *" $1 "* ]]; }
+# shellcheck source=bench-lib.sh
+source scripts/bench-lib.sh
+bench_runs "decode-15-bands cloud-free-10m cloud-free-60m numpy-nanmedian-60m"
 size=${BANDWEAVE_BENCH_SIZE:-10980}
 days=(20250105 20250115 20250125 20250204 20250214)
 tile=$BANDWEAVE_CACHE/bench-tile-$size
@@ -30,10 +25,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-clouds.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 python=/usr/bin/python3
 
-nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
-cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata" >/dev/null
-cmake --build "$nb" -j2 --target bandweave-cli decodebands >/dev/null
-cli=$top/$nb/src/cli/bandweave-cli
+bench_native decodebands
 
 mkdir -p "$BANDWEAVE_CACHE"
 if has decode-15-bands || has cloud-free-10m; then
@@ -44,16 +36,14 @@ fi
 
 # measure NAME COMMAND...: wall seconds and peak resident MiB of one process.
 measure() {
-  local name=$1 t0 t1
+  local name=$1
   shift
-  t0=$(date +%s.%N)
-  if ! /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err"; then
+  if ! bench_time "$@"; then
     echo "$name failed:"
     tail -5 "$work/err"
     return
   fi
-  t1=$(date +%s.%N)
-  awk -v n="$name" -v a="$t0" -v b="$t1" -v kb="$(tail -1 "$work/rss")" 'BEGIN { printf "%s %.1f %.0f\n", n, b - a, kb / 1024 }' \
+  awk -v n="$name" -v w="$bench_wall" -v kb="$bench_kb" 'BEGIN { printf "%s %.1f %.0f\n", n, w, kb / 1024 }' \
     >>"$work/results"
 }
 bands=()

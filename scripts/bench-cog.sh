@@ -15,60 +15,39 @@
 #   build/bench-native.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$PWD
-# shellcheck source=lib.sh
-source scripts/lib.sh
-bandweave_cache
-all="gdal-cog cli-cog gdal-preview cli-preview"
-runs=""
-for run in ${BANDWEAVE_BENCH_RUNS:-$all}; do [[ " $all " == *" $run "* ]] && runs+=" $run"; done
-[ -n "$runs" ] || exit 0
+# shellcheck source=bench-lib.sh
+source scripts/bench-lib.sh
+bench_runs "gdal-cog cli-cog gdal-preview cli-preview"
 size=${BANDWEAVE_BENCH_SIZE:-10980}
 tile=$BANDWEAVE_CACHE/bench-tile-$size
 stem=T33UUP_20250101T101021_
 validator=/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-cog.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-has() { [[ " $runs " == *" $1"* ]]; }
 
 mkdir -p "$BANDWEAVE_CACHE"
 flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
 mkdir "$work/tile"
 for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
 dropped=$work/tile/${stem}B03.jp2
-if has cli-; then
-  nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
-  cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata" \
-    >"$work/step.log" 2>&1 && cmake --build "$nb" -j2 --target bandweave-cli >>"$work/step.log" 2>&1 ||
-    { cat "$work/step.log" >&2; exit 1; }
-  cli=$top/$nb/src/cli/bandweave-cli
-fi
+if has cli-; then bench_native; fi
 if has gdal-; then
   gdalbuildvrt -q -separate "$work/rgb.vrt" "$work/tile/${stem}B04.jp2" "$work/tile/${stem}B03.jp2" \
     "$work/tile/${stem}B02.jp2"
 fi
 
-now() { date +%s.%N; }
 # timed NAME OUTPUT COMMAND...: wall time, GNU time's peak of the process and the output's size.
 timed() {
-  local name=$1 out=$2 t0 t1
+  local name=$1 out=$2 note=-
   shift 2
   rm -f "$out"
-  t0=$(now)
-  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err" || true
-  t1=$(now)
-  if [ ! -s "$out" ]; then
-    echo "$name: no output written:" >&2
-    tail -5 "$work/err" >&2
-    return 0
-  fi
-  local note=-
+  bench_time "$@" || true
+  bench_written "$name" "$out" || return 0
   if [[ $name == *cog ]]; then
     /usr/bin/python3 "$validator" "$out" >"$work/valid" 2>&1 && ! grep -qi warning "$work/valid" && note=valid ||
       { note=INVALID; cat "$work/valid" >&2; }
   fi
-  echo "$name $(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(tail -1 "$work/rss") $(stat -L -c %s "$out") $note" \
-    >>"$work/results"
+  echo "$name $bench_wall $bench_kb $(stat -L -c %s "$out") $note" >>"$work/results"
   rm -f "$out" "$out.aux.xml"
 }
 

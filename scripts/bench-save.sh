@@ -5,6 +5,8 @@
 #   scripts/bench-save.sh CLI TILE-DIR        (TILE-DIR: scripts/make-sample.sh output)
 # BENCH_REPEAT=N takes the best of N runs of each (default 1), for a busy machine.
 set -euo pipefail
+# shellcheck source=bench-lib.sh
+source "$(dirname "$0")/bench-lib.sh"
 cli=$(realpath "$1") tile=$(realpath "$2")
 command -v gdal_translate >/dev/null || { echo "bench-save: gdal_translate missing (gdal-bin)" >&2; exit 1; }
 work=$(mktemp -d)
@@ -12,7 +14,6 @@ trap 'rm -rf "$work"' EXIT
 band=$(ls "$tile"/*B03.jp2 | head -1)
 cp -s "$tile"/*B0[234].jp2 "$work/"
 band="$work/$(basename "$band")"
-now() { date +%s.%N; }
 
 repeat=${BENCH_REPEAT:-1}
 best() { sort -n | head -1; }

@@ -25,9 +25,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-# shellcheck source=lib.sh
-source scripts/lib.sh
-bandweave_cache
+# shellcheck source=bench-lib.sh
+source scripts/bench-lib.sh
 # A prefix of the benchmark's own, so that no test's settings decide the window's format.
 : "${BANDWEAVE_WINEPREFIX:=$BANDWEAVE_CACHE/wineprefix-bench}"
 export BANDWEAVE_WINEPREFIX
@@ -38,7 +37,6 @@ stem=T33UUP_20250101T101021_
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench.XXXXXX")
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
-has() { [[ " $runs " == *" $1"* ]]; }
 
 need=()
 [ -x /usr/bin/time ] || need+=(time)
@@ -57,15 +55,9 @@ mkdir "$work/tile"
 for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
 dropped=$work/tile/${stem}B03.jp2
 
-# Runs a build step, showing its output only when it fails.
-quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2; return 1; }; }
-
 if has cli-; then
-  nb=${BANDWEAVE_NATIVE_BUILD:-build/bench-native}
-  # Configure every time: a layer added since the tree was made is picked up only then.
-  quiet cmake -S . -B "$nb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBANDWEAVE_TEST_DATA="$top/build/testdata"
-  quiet cmake --build "$nb" -j2 --target bandweave-cli
-  native_cli=$top/$nb/src/cli/bandweave-cli
+  bench_native
+  native_cli=$cli
 fi
 if has wine- || has window-; then
   wb=${BANDWEAVE_WINDOWS_BUILD:-build/windows}
@@ -78,7 +70,6 @@ if has wine- || has window-; then
   winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 fi
 
-now() { date +%s.%N; }
 # The way the samples took ("streaming: ..." or "whole bands: ..."), from a --times log.
 way() { tr -d '\r' <"$1" | sed -n 's/^\[ *[0-9.]* s\] \(streaming: .*\|whole bands.*\)$/\1/p' | head -1; }
 # Seconds from the first status line to "Saving..." in a --times log.
@@ -89,24 +80,17 @@ loading() {
 # record NAME WALL PEAK-KB OUTPUT [NOTE]: one line of figures, or the reason there are none.
 record() {
   local name=$1 wall=$2 kb=$3 out=$4 note=${5:-}
-  if [ ! -s "$out" ]; then
-    echo "$name: no output written:" >&2
-    tr -d '\r' <"$work/err" | tail -5 >&2
-    return 0
-  fi
+  bench_written "$name" "$out" || return 0
   echo "$name $wall $kb $(stat -L -c %s "$out") $note" >>"$work/results"
   rm -f "$out"
 }
 # timed NAME OUTPUT COMMAND...: wall time and GNU time's peak of one process.
 timed() {
-  local name=$1 out=$2 t0 t1
+  local name=$1 out=$2
   shift 2
   rm -f "$out"
-  t0=$(now)
-  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/out" 2>"$work/err" || true
-  t1=$(now)
-  record "$name" "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" "$(tail -1 "$work/rss")" "$out" \
-    "$(loading "$work/err")"
+  bench_time "$@" || true
+  record "$name" "$bench_wall" "$bench_kb" "$out" "$(loading "$work/err")"
   way "$work/err" >"$work/way"
   [ -s "$work/way" ] && echo "$name: $(cat "$work/way")" >>"$work/ways"
   return 0
