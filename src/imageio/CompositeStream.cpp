@@ -223,6 +223,48 @@ bool TCompositeStream::StartBand(int band, const TWorkCallbacks& callbacks, std:
   return true;
 }
 
+bool TCompositeStream::DecodeTileInto(unsigned worker, int band, uint32_t row, uint32_t tile,
+                                      std::vector<uint16_t>& buffer, std::string& error) {
+  TTileGrid::TPlace place = FGrid->Grid.Place(tile);
+  if (place.Width == 0 || place.Height == 0) return true;
+  std::unique_ptr<TOpenCodec>& codec = FBands[band]->Codecs[worker];
+  if (!codec) {
+    codec = std::make_unique<TOpenCodec>();
+    if (!codec->File.Open(FPaths[band])) {
+      error = "cannot open the file";
+      return false;
+    }
+    if (!codec->Codec.Open(codec->File, FBands[band]->Header, FReduce, 0)) {
+      error = codec->Codec.Error();
+      return false;
+    }
+  }
+  if (!codec->Codec.DecodeTile(tile)) {
+    error = codec->Codec.Error();
+    return false;
+  }
+  const uint32_t top = FRowTop[row];
+  if (place.Row != top || place.Height > FRowHeight[row]) {
+    error = "tile " + std::to_string(tile) + " is not in its row";
+    return false;
+  }
+  // The buffer starts at the first column of tiles that meets the window.
+  place.Column -= FBufferLeft;
+  TSampleTarget target;
+  target.Width = FBufferWidth;
+  target.Height = FPictureHeight;
+  target.PixelStep = 3;
+  uint16_t* const base = buffer.data() + band;
+  const size_t stride = size_t{FBufferWidth} * 3;
+  target.Row = [base, top, stride](uint32_t y) { return base + size_t{y - top} * stride; };
+  if (!PlaceTile(*codec->Codec.Image(), place, target, FBands[band]->Header.Precision)) {
+    error = "tile " + std::to_string(tile) + " does not match the header";
+    return false;
+  }
+  codec->Codec.ReleaseTile();
+  return true;
+}
+
 bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16_t>& buffer,
                                  const std::atomic<bool>& stop, std::atomic<uint32_t>* tilesDone, int& failedBand,
                                  std::string& error) {
@@ -237,7 +279,6 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
     if (mask & (1u << b))
       for (uint32_t i = FFirstTileColumn; i < FFirstTileColumn + FTileColumns; ++i)
         items.push_back({b, FRowIndex[row] * grid.Across + i});
-  const uint32_t top = FRowTop[row], height = FRowHeight[row];
 
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
@@ -257,32 +298,8 @@ bool TCompositeStream::DecodeRow(unsigned mask, uint32_t row, std::vector<uint16
         const size_t k = next++;
         if (k >= items.size()) return;
         band = items[k].Band;
-        const uint32_t tile = items[k].Tile;
-        TTileGrid::TPlace place = grid.Place(tile);
-        if (place.Width > 0 && place.Height > 0) {
-          std::unique_ptr<TOpenCodec>& codec = FBands[band]->Codecs[worker];
-          if (!codec) {
-            codec = std::make_unique<TOpenCodec>();
-            if (!codec->File.Open(FPaths[band])) return fail(band, "cannot open the file");
-            if (!codec->Codec.Open(codec->File, FBands[band]->Header, FReduce, 0))
-              return fail(band, codec->Codec.Error());
-          }
-          if (!codec->Codec.DecodeTile(tile)) return fail(band, codec->Codec.Error());
-          if (place.Row != top || place.Height > height)
-            return fail(band, "tile " + std::to_string(tile) + " is not in its row");
-          // The buffer starts at the first column of tiles that meets the window.
-          place.Column -= FBufferLeft;
-          TSampleTarget target;
-          target.Width = FBufferWidth;
-          target.Height = FPictureHeight;
-          target.PixelStep = 3;
-          uint16_t* const base = buffer.data() + band;
-          const size_t stride = size_t{FBufferWidth} * 3;
-          target.Row = [base, top, stride](uint32_t y) { return base + size_t{y - top} * stride; };
-          if (!PlaceTile(*codec->Codec.Image(), place, target, FBands[band]->Header.Precision))
-            return fail(band, "tile " + std::to_string(tile) + " does not match the header");
-          codec->Codec.ReleaseTile();
-        }
+        std::string why;
+        if (!DecodeTileInto(worker, band, row, items[k].Tile, buffer, why)) return fail(band, why);
         if (tilesDone) ++*tilesDone;
       }
     } catch (const std::bad_alloc&) {
@@ -373,26 +390,52 @@ TCompositeStream::TResult TCompositeStream::WriteTo(TRowSink& sink, const TWorkC
       failWith(TResult::SinkFailed, -1, "the writer failed");
     }
   };
-  const auto decode = [&] {
-    for (uint32_t j = 1; j < rows; ++j) {
-      // Row j goes where row j - 2 was: that one must be written first.
-      if (!await([&] { return writtenRow + 2 >= j; })) return;
-      int band = -1;
-      std::string why;
-      bool decoded = false;
-      try {
-        decoded = DecodeRow(7, j, FBuffer[j % 2], stop, nullptr, band, why);
-      } catch (...) {
-        why = "out of memory";
+  // One team decodes every tile of rows 1 .. rows - 1, row by row, band by band, left to right
+  // (so every codec still sees its tiles in file order), with no pause between rows: a worker
+  // that finds no tile left in one row takes the next row's as soon as that row's buffer has
+  // been written. A row is decoded once all its tiles are, and rows are handed over in order.
+  const size_t perRow = size_t{3} * FTileColumns;
+  const size_t items = rows > 1 ? (rows - 1) * perRow : 0;
+  std::atomic<size_t> nextItem{0};
+  std::vector<size_t> tilesLeft(rows, perRow);
+  const auto decodeTiles = [&](unsigned worker) {
+    int band = -1;
+    try {
+      for (size_t k; !stop && (k = nextItem++) < items;) {
+        const uint32_t j = static_cast<uint32_t>(1 + k / perRow);
+        band = static_cast<int>((k % perRow) / FTileColumns);
+        const uint32_t tile = FRowIndex[j] * FGrid->Grid.Across + FFirstTileColumn + (k % FTileColumns);
+        // Row j goes where row j - 2 was: that one must be written first.
+        if (!await([&] { return writtenRow + 2 >= j; })) return;
+        std::string why;
+        if (!DecodeTileInto(worker, band, j, tile, FBuffer[j % 2], why)) {
+          if (!stop) failWith(TResult::BandFailed, band, why);
+          return;
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        if (--tilesLeft[j] == 0) {
+          while (decodedRow + 1 < rows && tilesLeft[decodedRow + 1] == 0) ++decodedRow;
+          changed.notify_all();
+        }
       }
-      if (!decoded) {
-        if (!stop) failWith(TResult::BandFailed, band, why);
-        return;
-      }
-      std::lock_guard<std::mutex> hold(lock);
-      decodedRow = j;
-      changed.notify_all();
+    } catch (const std::bad_alloc&) {
+      failWith(TResult::BandFailed, band, "out of memory");
+    } catch (...) {
+      failWith(TResult::BandFailed, band, "the decoder failed");
     }
+  };
+  const auto decode = [&] {
+    const unsigned workers = static_cast<unsigned>(std::min<size_t>(FThreads, std::max<size_t>(items, 1)));
+    std::vector<std::thread> team;
+    for (unsigned w = 1; w < workers; ++w) {
+      try {
+        team.emplace_back(decodeTiles, w);
+      } catch (...) {
+        break;  // fewer workers still finish the picture
+      }
+    }
+    decodeTiles(0);
+    for (auto& thread : team) thread.join();
   };
   RunWithCallbacks(
       [&] {

@@ -62,6 +62,10 @@ class TCompositeStream {
 
  private:
   struct TBandState;
+  // Decodes one tile of band, in row of tiles `row`, into its place in buffer, with worker's
+  // codec for that band (opened when first needed).
+  bool DecodeTileInto(unsigned worker, int band, uint32_t row, uint32_t tile, std::vector<uint16_t>& buffer,
+                      std::string& error);
   // Decodes row of tiles `row` of the bands in mask (bit b: band b) into buffer.
   bool DecodeRow(unsigned mask, uint32_t row, std::vector<uint16_t>& buffer, const std::atomic<bool>& stop,
                  std::atomic<uint32_t>* tilesDone, int& failedBand, std::string& error);
