@@ -11,9 +11,10 @@
 #include "RowSinkFeed.h"
 
 namespace {
-// About 2 MiB of samples per run of rows; each run starts with an empty dictionary, which
-// costs a few bytes per run only.
-constexpr size_t kBlockBytes = size_t(2) << 20;
+// About 1 MiB of samples per run of rows; each run starts with an empty dictionary, which
+// costs a few bytes per run only. Runs in flight are copies of the rows, so their size counts
+// in a streamed job's peak.
+constexpr size_t kBlockBytes = size_t(1) << 20;
 constexpr int kLevel = 1;  // the fastest, as PNG saving always was
 constexpr uint32_t kMaxChunk = 1u << 30;
 

@@ -173,8 +173,8 @@ class FreeImageEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new FreeImageEnvironment);
 
-// 1 x 1, one row, one column, and a picture whose rows fill several strips and blocks of
-// about 2 MiB with a short one at the end.
+// 1 x 1, one row, one column, and a picture whose rows fill several TIFF strips (about 2 MiB)
+// and PNG blocks (about 1 MiB), with a short one at the end.
 const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1}, {7, 1}, {1, 5}, {1000, 1111}};
 }  // namespace
 
