@@ -7,6 +7,8 @@
 #   gdal-preview  gdal_translate of the same VRT to an 8-bit PNG at 1/8 of the size
 #                 (-outsize, -ot Byte -scale 0 2500 1 255)
 #   cli-preview   bandweave-cli --preview --reduce 3 natively
+#   decode-bands  tools/decodebands over the three bands: the decoding alone, with every core,
+#                 the floor under any composite of them with this decoder
 # It prints wall seconds, peak memory and output size of each, the ratios to GDAL's run of the
 # same kind and the targets with PASS or MISS: the COG in at most 0.5 x GDAL's time and
 # 300 MiB, the preview in at most GDAL's time. The COG must also pass GDAL's validator.
@@ -17,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench-lib.sh
 source scripts/bench-lib.sh
-bench_runs "gdal-cog cli-cog gdal-preview cli-preview"
+bench_runs "gdal-cog cli-cog decode-bands gdal-preview cli-preview"
 size=${BANDWEAVE_BENCH_SIZE:-10980}
 tile=$BANDWEAVE_CACHE/bench-tile-$size
 stem=T33UUP_20250101T101021_
@@ -30,7 +32,7 @@ flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
 mkdir "$work/tile"
 for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
 dropped=$work/tile/${stem}B03.jp2
-if has cli-; then bench_native; fi
+if has cli- || has decode-; then bench_native decodebands; fi
 if has gdal-; then
   gdalbuildvrt -q -separate "$work/rgb.vrt" "$work/tile/${stem}B04.jp2" "$work/tile/${stem}B03.jp2" \
     "$work/tile/${stem}B02.jp2"
@@ -63,6 +65,11 @@ for run in $runs; do
     gdal-preview)
       timed gdal-preview "$work/gdal.png" gdal_translate -q -of PNG -outsize "$small" "$small" -ot Byte \
         -scale 0 2500 1 255 "$work/rgb.vrt" "$work/gdal.png" ;;
+    decode-bands)
+      # No output: the samples are thrown away.
+      bench_time "$PWD/$nb/tools/decodebands/decodebands" "$work/tile/${stem}B04.jp2" "$work/tile/${stem}B03.jp2" \
+        "$work/tile/${stem}B02.jp2" && echo "decode-bands $bench_wall $bench_kb 0 -" >>"$work/results" ||
+        { echo "decode-bands: failed:" >&2; tail -5 "$work/err" >&2; } ;;
     cli-preview) timed cli-preview "$work/tile/${stem}48_ql.png" "$cli" --preview --reduce 3 "$dropped" ;;
   esac
 done
@@ -70,7 +77,7 @@ done
 echo
 awk '
   { name[NR] = $1; ran[$1] = 1; wall[$1] = $2; kb[$1] = $3; bytes[$1] = $4; note[$1] = $5; n = NR }
-  function base(r) { return r ~ /cog/ ? "gdal-cog" : "gdal-preview" }
+  function base(r) { return r ~ /cog|decode/ ? "gdal-cog" : "gdal-preview" }
   function ratio(a, b) { return b > 0 ? sprintf("%6.2f", a / b) : "     -" }
   function check(ok, text) { printf "  %-4s  %s\n", ok ? "PASS" : "MISS", text }
   END {
@@ -88,6 +95,9 @@ awk '
       check(kb["cli-cog"] <= 300 * 1024, sprintf("%-11s peak memory %.0f MiB (at most 300)", "cli-cog", kb["cli-cog"] / 1024))
       check(note["cli-cog"] == "valid", sprintf("%-11s GDAL validator: %s", "cli-cog", note["cli-cog"]))
     }
+    if (("decode-bands" in ran) && ("gdal-cog" in ran))
+      printf "  (decoding the three bands alone took %.2f x GDAL COG%s)\n", wall["decode-bands"] / wall["gdal-cog"],
+        ("cli-cog" in ran) ? sprintf("; the COG took %.2f x the decoding alone", wall["cli-cog"] / wall["decode-bands"]) : ""
     if (("cli-preview" in ran) && ("gdal-preview" in ran))
       check(wall["cli-preview"] <= wall["gdal-preview"], sprintf("%-11s wall %.2f x GDAL preview (at most 1.0)", "cli-preview", wall["cli-preview"] / wall["gdal-preview"]))
   }' "$work/results"
