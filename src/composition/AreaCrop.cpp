@@ -47,7 +47,7 @@ TAreaPlacement PlaceArea(const TAreaOfInterest& area, const TBandNames& names, u
     return placement;
   }
   const std::optional<TPixelWindow> window =
-      WindowOnGrid(GridBounds(area, grid->Epsg), *grid, header.WidthAt(reduce), header.HeightAt(reduce));
+      WindowOnGrid(GridBounds(area, grid->Epsg), *grid, header.LoadedWidth(reduce), header.LoadedHeight(reduce));
   if (!window) {
     const std::string message = NoOverlapMessage("");
     placement.Kind = TAreaPlacement::Outside;

@@ -210,8 +210,8 @@ void ProcessBand(TCompositeState& job, JobHost& host, const std::wstring& bandFi
   }
   // A subsampled band loads at its component's size, not the grid's; a reduced one (plain
   // bands only) at the grid's size at that resolution.
-  const uint32_t bandWidth = job.Reduce ? header.WidthAt(job.Reduce) : header.ComponentWidth;
-  const uint32_t bandHeight = job.Reduce ? header.HeightAt(job.Reduce) : header.ComponentHeight;
+  const uint32_t bandWidth = header.LoadedWidth(job.Reduce);
+  const uint32_t bandHeight = header.LoadedHeight(job.Reduce);
   if (status == TJp2HeaderStatus::Read && job.Composite && !SameSize(job.Composite.get(), bandWidth, bandHeight)) {
     host.ShowModalMessage(L"Size of " + name + L" differs from red");
     return;

@@ -35,8 +35,8 @@ bool TCompositeMask::Prepare(const TBandNames& names, unsigned reduce, const TPi
     return false;
   }
   FGrid.Georeference = *grid;
-  FGrid.Width = header.WidthAt(reduce);
-  FGrid.Height = header.HeightAt(reduce);
+  FGrid.Width = header.LoadedWidth(reduce);
+  FGrid.Height = header.LoadedHeight(reduce);
   if (window) {
     FGrid.Georeference = WindowGrid(FGrid.Georeference, *window);
     FGrid.Width = window->Width;

@@ -116,6 +116,8 @@ bool ReadSiz(TJp2File& file, uint64_t start, uint64_t end, TJp2Header& header, u
   // The sample positions a component holds are the multiples of its step on the grid.
   header.ComponentWidth = static_cast<uint32_t>(CeilDiv(xsiz, components[1]) - CeilDiv(xosiz, components[1]));
   header.ComponentHeight = static_cast<uint32_t>(CeilDiv(ysiz, components[2]) - CeilDiv(yosiz, components[2]));
+  header.ComponentStepX = components[1];
+  header.ComponentStepY = components[2];
   return true;
 }
 

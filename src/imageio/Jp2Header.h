@@ -19,6 +19,7 @@ struct TJp2Header {
   // The first component as a decoder gives it: the picture's grid points it samples, fewer
   // than Width x Height when it is subsampled. A loaded band has this size.
   uint32_t ComponentWidth = 0, ComponentHeight = 0;
+  uint32_t ComponentStepX = 1, ComponentStepY = 1;  // its sampling step on the grid (SIZ dx, dy)
   uint32_t Components = 0;
   uint32_t Precision = 0;   // bits of the first component
   bool Signed = false;      // some component holds signed samples
@@ -41,6 +42,10 @@ struct TJp2Header {
   // The picture's size at 1/2^reduce of the full resolution.
   uint32_t WidthAt(unsigned reduce) const;
   uint32_t HeightAt(unsigned reduce) const;
+  // The size a band loads at: its component's at full resolution (a subsampled band's is
+  // smaller than the picture), the picture's at 1/2^reduce (only plain bands are reduced).
+  uint32_t LoadedWidth(unsigned reduce) const { return reduce ? WidthAt(reduce) : ComponentWidth; }
+  uint32_t LoadedHeight(unsigned reduce) const { return reduce ? HeightAt(reduce) : ComponentHeight; }
 };
 
 enum class TJp2HeaderStatus {

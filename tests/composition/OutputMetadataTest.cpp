@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "CompositeJob.h"
 #include "ImageFiles.h"
 #include "ImageTestEnvironment.h"
+#include "Jp2Encode.h"
 #include "OutputMetadata.h"
 #include "RealData.h"
 #include "RecordingHost.h"
@@ -127,6 +131,105 @@ TEST(OutputMetadata, TheJobsTiffCarriesTheTagsOfGeneratedBands) {
     EXPECT_EQ(GeoTag<double>(tiff.get(), "GeoPixelScale"), kScale);
     EXPECT_EQ(GeoTag<double>(tiff.get(), "GeoTiePoints"), kTiepoint);
     EXPECT_EQ(GeoTag<uint16_t>(tiff.get(), "GeoKeyDirectory"), kGeoKeys);
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
+namespace {
+// A GML box as ESA writes it: 60 m grid points in UTM 29N, the first one's outer corner at
+// 499980, 5900040.
+std::string GmlBox(uint32_t width, uint32_t height) {
+  const std::string xml =
+      "<?xml version='1.0'?><gml:FeatureCollection xmlns:gml=\"http://www.opengis.net/gml\"><gml:featureMember>"
+      "<gml:RectifiedGridCoverage><gml:rectifiedGridDomain><gml:RectifiedGrid dimension=\"2\"><gml:limits>"
+      "<gml:GridEnvelope><gml:low>1 1</gml:low><gml:high>" +
+      std::to_string(width) + " " + std::to_string(height) +
+      "</gml:high></gml:GridEnvelope></gml:limits><gml:origin><gml:Point gml:id=\"P1\" "
+      "srsName=\"urn:ogc:def:crs:EPSG::32629\"><gml:pos>500010 5900010</gml:pos></gml:Point></gml:origin>"
+      "<gml:offsetVector>60 0</gml:offsetVector><gml:offsetVector>0 -60</gml:offsetVector></gml:RectifiedGrid>"
+      "</gml:rectifiedGridDomain></gml:RectifiedGridCoverage></gml:featureMember></gml:FeatureCollection>";
+  using jp2encode::Box;
+  return Box("asoc", Box("lbl ", "gml.data") + Box("asoc", Box("lbl ", "gml.root-instance") + Box("xml ", xml)));
+}
+
+// Puts box in front of the codestream box of a JP2 file, where ESA keeps its GML.
+bool InsertBeforeCodestream(const fs::path& file, const std::string& box) {
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  for (size_t at = 0; at + 8 <= bytes.size();) {
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length = length << 8 | static_cast<uint8_t>(bytes[at + i]);
+    if (bytes.compare(at + 4, 4, "jp2c") == 0) {
+      bytes.insert(at, box);
+      std::ofstream out(file, std::ios::binary | std::ios::trunc);
+      return static_cast<bool>(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
+    }
+    if (length < 8) return false;
+    at += length;
+  }
+  return false;
+}
+}  // namespace
+
+// A band sampled every n-th grid point loads n times smaller: its pixels are n times larger
+// where the picture starts at the grid's origin and n divides its size, and it is not placed
+// at all where that cannot be said exactly.
+TEST(OutputMetadata, ASubsampledBandIsPlacedAtTheSizeItLoads) {
+  struct TCase {
+    const char* name;
+    uint32_t x0, stepX, stepY;
+    double pixelWidth, pixelHeight;  // 0: no grid
+  };
+  const TCase cases[] = {
+      {"half", 0, 2, 2, 120, 120},
+      {"across_only", 0, 2, 1, 120, 60},
+      {"a_third_of_40", 0, 3, 3, 0, 0},
+      {"off_the_origin", 2, 2, 2, 0, 0},
+  };
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-subsampled-");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    jp2encode::TLayout layout;
+    layout.Width = 40;
+    layout.Height = 30;
+    layout.X0 = c.x0;
+    layout.SubsampleX = c.stepX;
+    layout.SubsampleY = c.stepY;
+    layout.Resolutions = 1;  // components as small as 14 x 10 samples
+    const fs::path bands = dir / c.name;
+    fs::create_directories(bands);
+    for (const char* band : {"GEO_B02.jp2", "GEO_B03.jp2", "GEO_B04.jp2"}) {
+      ASSERT_TRUE(jp2encode::Write(bands / band, layout, [](uint32_t, uint32_t x, uint32_t y) { return int32_t(1 + x + y); }));
+      ASSERT_TRUE(InsertBeforeCodestream(bands / band, GmlBox(40, 30)));
+    }
+    const std::optional<TGridGeoreference> grid = CompositeGrid(Names(bands));
+    if (c.pixelWidth == 0) {
+      EXPECT_FALSE(grid);
+      continue;
+    }
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->PixelWidth, c.pixelWidth);
+    EXPECT_EQ(grid->PixelHeight, c.pixelHeight);
+    EXPECT_EQ(grid->Left, 499980);
+    EXPECT_EQ(grid->Top, 5900040);
+    EXPECT_EQ(grid->Epsg, 32629);
+  }
+
+  // The whole job: the TIFF of the half-size bands covers the 2400 m x 1800 m the grid does.
+  RecordingHost host;
+  host.SaveFormat = 1;
+  ASSERT_EQ(RunCompositeJob(host, imagetest::Wide(dir / "half" / "GEO_B03.jp2")), TJobOutcome::Saved);
+  {
+    TBitmap tiff = LoadImageFile(FIF_TIFF, imagetest::Wide(dir / "half" / "GEO_48.tif"));
+    ASSERT_TRUE(tiff);
+    EXPECT_EQ(FreeImage_GetWidth(tiff.get()), 20u);
+    EXPECT_EQ(FreeImage_GetHeight(tiff.get()), 15u);
+    EXPECT_EQ(GeoTag<double>(tiff.get(), "GeoPixelScale"), (std::vector<double>{120, 120, 0}));
+    EXPECT_EQ(GeoTag<double>(tiff.get(), "GeoTiePoints"), kTiepoint);
   }
   std::error_code ignored;
   fs::remove_all(dir, ignored);
