@@ -168,7 +168,7 @@ size_t RunBatchJobs(const std::vector<TPlannedJob>& jobs, const TBatchRun& run, 
   }
   std::vector<std::unique_ptr<TRunning>> running(jobs.size());
   std::vector<uint64_t> estimates;
-  for (const TPlannedJob& job : jobs) estimates.push_back(EstimateJobMemory(job, run.DecodeThreads));
+  for (const TPlannedJob& job : jobs) estimates.push_back(EstimateJobMemory(job, settings, run.DecodeThreads));
   bool interruptSent = false;
 
   const auto fail = [&](size_t k, const std::wstring& why) {

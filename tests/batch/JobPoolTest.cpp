@@ -122,3 +122,28 @@ TEST(JobMemory, ATiledTileStreamsAndAnUntiledOneIsHeldWhole) {
   // The last row of tiles may be short; a picture shorter than one tile row holds only itself.
   EXPECT_LT(EstimateCompositeMemory(100, 10, 64, 64, 1), EstimateCompositeMemory(100, 200, 64, 64, 1));
 }
+
+// The estimate follows what a job decodes: a reduced composite or a preview is a fraction of
+// the tile; a quicklook beside the full composite adds nothing to its peak; a preview at full
+// resolution is held whole.
+TEST(JobMemory, AJobIsEstimatedAtTheResolutionItDecodes) {
+  TPlannedJob job;
+  job.Job.Kind = TJobKind::Zip;  // its size comes from its name: no files needed
+  job.Files.Bands.Started = true;
+  job.Files.Bands.BandToken = L"B04_10m.jp2";
+  const auto estimate = [&job](bool quicklook, bool preview, unsigned reduce) {
+    TJobSettings settings;
+    settings.Quicklook = quicklook;
+    settings.Preview = preview;
+    settings.Reduce = reduce;
+    return EstimateJobMemory(job, settings, 2);
+  };
+  const uint64_t full = estimate(false, false, 0);
+  EXPECT_EQ(full, EstimateCompositeMemory(10980, 10980, 1024, 1024, 2));
+  EXPECT_GT(full, 200 * kMB);
+  EXPECT_LT(estimate(false, true, 3), 80 * kMB);
+  EXPECT_LT(estimate(false, false, 1), full);
+  EXPECT_LT(estimate(false, false, 3), estimate(false, false, 1));
+  EXPECT_EQ(estimate(true, false, 3), full);
+  EXPECT_GT(estimate(false, true, 0), uint64_t{10980} * 10980 * 6);
+}
