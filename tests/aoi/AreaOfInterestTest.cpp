@@ -7,6 +7,7 @@
 #include <string>
 
 #include "AreaOfInterest.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -134,8 +135,7 @@ TEST(AreaOfInterest, BadGeoJsonSaysWhatIsWrong) {
 }
 
 TEST(AreaOfInterest, AreaFilesAreReadWithinTheirLimit) {
-  const fs::path dir = fs::temp_directory_path() / "bandweave-aoi-files";
-  fs::create_directories(dir);
+  const fs::path dir = testenv::FreshPrivateFolder("bandweave-aoi-files-");
   std::string error;
   EXPECT_FALSE(ReadAreaFile(dir / "missing.geojson", error));
   EXPECT_NE(error.find("cannot read"), std::string::npos);

@@ -15,6 +15,7 @@
 #include "Jp2Header.h"
 #include "Jp2GeoBoxes.h"
 #include "MaskClasses.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -44,10 +45,8 @@ class CloudMask : public ::testing::Test {
     if (real.empty() || !fs::exists(FScene / "MSK_CLASSI_B00.jp2")) GTEST_SKIP() << "no real Sentinel-2 data";
     FReferences = cloudrefs::Folder() / "mask";
     ASSERT_TRUE(fs::exists(FReferences / "grid-60m.txt")) << "no GDAL references in " << FReferences.string();
-    FWork = fs::temp_directory_path() /
-            ("bandweave-cloudmask-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(FWork);
-    fs::create_directories(FWork);
+    FWork = testenv::FreshPrivateFolder("bandweave-cloudmask-" +
+                                        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-");
   }
   void TearDown() override {
     std::error_code ignored;

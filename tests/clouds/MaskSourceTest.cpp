@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "MaskSource.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -13,12 +14,13 @@ namespace {
 class MaskSource : public ::testing::Test {
  protected:
   void SetUp() override {
-    FWork = fs::temp_directory_path() / ("bandweave-masksource-" + std::string(
-        ::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(FWork);
-    fs::create_directories(FWork);
+    FWork = testenv::FreshPrivateFolder("bandweave-masksource-" +
+                                        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-");
   }
-  void TearDown() override { fs::remove_all(FWork); }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(FWork, ignored);
+  }
   static fs::path Touch(const fs::path& path) {
     fs::create_directories(path.parent_path());
     std::ofstream(path) << "x";

@@ -17,6 +17,7 @@
 #include "Jp2GeoBoxes.h"
 #include "PolygonMask.h"
 #include "Quicklook.h"
+#include "TempFolder.h"
 #include "TextCodec.h"
 #include "RecordingHost.h"
 #include "TestEnv.h"
@@ -44,9 +45,7 @@ class AreaJob : public ::testing::TestWithParam<bool> {
     FScene = testenv::RealData() / "l2a_T29UNU_20221005_unmodified";
     if (testenv::RealData().empty() || !fs::exists(FScene / (kStem + "B04_60m.jp2")))
       GTEST_SKIP() << "no real Sentinel-2 data";
-    FWork = fs::temp_directory_path() / ("bandweave-areajob-" + std::to_string(GetParam()));
-    fs::remove_all(FWork);
-    fs::create_directories(FWork);
+    FWork = testenv::FreshPrivateFolder("bandweave-areajob-" + std::to_string(GetParam()) + "-");
     compositionTesting::SetStreaming(GetParam());
   }
   void TearDown() override {
@@ -167,9 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, AreaJob, ::testing::Values(true, false),
 TEST(AreaQuicklook, TheWindowOfTheFullQuicklookStreamedOrCut) {
   const fs::path real = testenv::RealData();
   if (real.empty() || !fs::exists(real / "l2a_T22HBD_20210122_R10m_downsampled_100px")) GTEST_SKIP() << "no real data";
-  const fs::path work = fs::temp_directory_path() / "bandweave-areaquicklook";
-  fs::remove_all(work);
-  fs::create_directories(work);
+  const fs::path work = testenv::FreshPrivateFolder("bandweave-areaquicklook-");
   struct TCase {
     fs::path Red;
     unsigned Reduce;

@@ -13,6 +13,7 @@
 #include "CloudReferences.h"
 #include "ImageFiles.h"
 #include "ImageTestEnvironment.h"
+#include "TempFolder.h"
 #include "TrueColour.h"
 
 namespace fs = std::filesystem;
@@ -25,10 +26,8 @@ class CloudFree : public ::testing::Test {
   void SetUp() override {
     FDates = cloudrefs::Folder() / "cloudfree";
     ASSERT_TRUE(fs::exists(FDates / "four")) << "no generated dates in " << FDates.string();
-    FWork = fs::temp_directory_path() /
-            ("bandweave-cloudfree-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(FWork);
-    fs::create_directories(FWork);
+    FWork = testenv::FreshPrivateFolder("bandweave-cloudfree-" +
+                                        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-");
   }
   void TearDown() override {
     std::error_code ignored;

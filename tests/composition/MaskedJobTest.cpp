@@ -14,6 +14,7 @@
 #include "Jp2BandDecoder.h"
 #include "Jp2GeoBoxes.h"
 #include "RecordingHost.h"
+#include "TempFolder.h"
 #include "TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -38,9 +39,7 @@ class MaskedJob : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     FScene = testenv::RealData() / "l2a_T29UNU_20221005_unmodified";
     if (testenv::RealData().empty() || !fs::exists(FScene / "MSK_CLASSI_B00.jp2")) GTEST_SKIP() << "no real Sentinel-2 data";
-    FWork = fs::temp_directory_path() / ("bandweave-maskedjob-" + std::to_string(GetParam()));
-    fs::remove_all(FWork);
-    fs::create_directories(FWork);
+    FWork = testenv::FreshPrivateFolder("bandweave-maskedjob-" + std::to_string(GetParam()) + "-");
     compositionTesting::SetStreaming(GetParam());
   }
   void TearDown() override {
