@@ -115,7 +115,9 @@ class QuicklookMapping : public ::testing::Test {
           EXPECT_EQ(int{pixel[byteOf[c]]}, noData ? 0 : int{edge.Byte})
               << "sample " << edge.Number << ", channel " << c << ", pixel " << x << "," << y;
         }
-        if (step == 4) EXPECT_EQ(int{pixel[FI_RGBA_ALPHA]}, noData ? 0 : 255) << "pixel " << x << "," << y;
+        if (step == 4) {
+          EXPECT_EQ(int{pixel[FI_RGBA_ALPHA]}, noData ? 0 : 255) << "pixel " << x << "," << y;
+        }
       }
     }
   }
