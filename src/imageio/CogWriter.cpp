@@ -84,11 +84,12 @@ struct TCogWriter::TLevel {
   const TRowView* Borrowed = nullptr;
 
   uint32_t RowsDue() const { return std::min(kTile, Height - Done); }
-  // Allocated when first needed: the full picture's rows are usually borrowed.
-  uint16_t* Row(uint32_t y) {
+  // The full picture's rows are usually borrowed, so its Rows are made only when a copy is
+  // first needed; every overview's are made with the writer.
+  void HoldRows() {
     if (Rows.empty()) Rows.resize(static_cast<size_t>(Width) * 3 * std::min(kTile, Height));
-    return Rows.data() + static_cast<size_t>(y) * Width * 3;
   }
+  uint16_t* Row(uint32_t y) { return Rows.data() + static_cast<size_t>(y) * Width * 3; }
   const uint16_t* Source(uint32_t y) { return Borrowed ? Borrowed->Row(y) : Row(y); }
 };
 
@@ -115,9 +116,7 @@ TCogWriter::TCogWriter(TOutputFile& file, const std::filesystem::path& target, u
       level->Width = w;
       level->Height = h;
       level->TilesAcross = (w + kTile - 1) / kTile;
-      // The overviews' rows are always made here; the full picture's only when its rows come
-      // in pieces that do not hold a whole row of tiles.
-      if (!FLevels.empty()) level->Row(0);
+      if (!FLevels.empty()) level->HoldRows();
       FLevels.push_back(std::move(level));
     }
   } catch (const std::bad_alloc&) {
@@ -149,6 +148,7 @@ bool TCogWriter::Put(const TRowView& rows) {
         y += due;
         continue;
       }
+      full.HoldRows();
       std::memcpy(full.Row(full.Held), rows.Row(y), rows.RowBytes());
       ++y;
       if (++full.Held == due && !FlushTileRow(0)) return Fail();
