@@ -18,14 +18,11 @@ cd "$(dirname "$0")/.."
 # shellcheck source=bench-lib.sh
 source scripts/bench-lib.sh
 bench_runs "gdal-crop cli-crop cli-whole"
-size=${BANDWEAVE_BENCH_SIZE:-10980}
-tile=$BANDWEAVE_CACHE/bench-tile-$size
-stem=T33UUP_20250101T101021_
+bench_tile
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-aoi.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-mkdir -p "$BANDWEAVE_CACHE"
-flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
+bench_make_tile
 # The generated bands carry no grid: copies with a GML box as ESA writes it, the first pixel's
 # corner at 300000, 5600040 in zone 33N.
 left=300000 top_y=5600040 pixel=10

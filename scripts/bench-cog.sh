@@ -20,18 +20,13 @@ cd "$(dirname "$0")/.."
 # shellcheck source=bench-lib.sh
 source scripts/bench-lib.sh
 bench_runs "gdal-cog cli-cog decode-bands gdal-preview cli-preview"
-size=${BANDWEAVE_BENCH_SIZE:-10980}
-tile=$BANDWEAVE_CACHE/bench-tile-$size
-stem=T33UUP_20250101T101021_
+bench_tile
 validator=/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench-cog.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-mkdir -p "$BANDWEAVE_CACHE"
-flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
-mkdir "$work/tile"
-for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
-dropped=$work/tile/${stem}B03.jp2
+bench_make_tile
+bench_link_tile
 if has cli- || has decode-; then bench_native decodebands; fi
 if has gdal-; then
   gdalbuildvrt -q -separate "$work/rgb.vrt" "$work/tile/${stem}B04.jp2" "$work/tile/${stem}B03.jp2" \

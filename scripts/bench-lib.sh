@@ -15,6 +15,11 @@
 #                              KiB); returns COMMAND's status
 #   bench_written NAME OUTPUT  whether OUTPUT was written; if not, says so on stderr with the end
 #                              of $work/err
+#   bench_tile                 sets size (BANDWEAVE_BENCH_SIZE, default 10980), tile (the generated
+#                              tile's cached folder) and stem (its bands' names before B0x.jp2)
+#   bench_make_tile            generates the tile's three bands unless they are cached
+#   bench_link_tile            links them into $work/tile, where the tools write beside them apart
+#                              from any other run's outputs; sets dropped (the green band)
 
 # shellcheck source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -57,4 +62,23 @@ bench_written() {
   echo "$1: no output written:" >&2
   tr -d '\r' <"$work/err" | tail -5 >&2
   return 1
+}
+
+bench_tile() {
+  size=${BANDWEAVE_BENCH_SIZE:-10980}
+  tile=$BANDWEAVE_CACHE/bench-tile-$size
+  stem=T33UUP_20250101T101021_
+}
+
+bench_make_tile() {
+  mkdir -p "$BANDWEAVE_CACHE"
+  # One generator at a time per tile: another benchmark may be making the same one.
+  flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
+}
+
+bench_link_tile() {
+  local band
+  mkdir "$work/tile"
+  for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
+  dropped=$work/tile/${stem}B03.jp2
 }

@@ -36,9 +36,7 @@ source scripts/bench-lib.sh
 : "${BANDWEAVE_WINEPREFIX:=$BANDWEAVE_CACHE/wineprefix-bench}"
 export BANDWEAVE_WINEPREFIX
 runs=${BANDWEAVE_BENCH_RUNS:-gdal-tiff gdal-png cli-tiff cli-tiff-whole cli-png cli-1core wine-tiff wine-tiff-whole wine-png window-tiff window-png}
-size=${BANDWEAVE_BENCH_SIZE:-10980}
-tile=$BANDWEAVE_CACHE/bench-tile-$size
-stem=T33UUP_20250101T101021_
+bench_tile
 work=$(mktemp -d "${TMPDIR:-/tmp}/bandweave-bench.XXXXXX")
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
@@ -51,14 +49,8 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-# One generator at a time per tile: another benchmark may be making the same one.
-mkdir -p "$BANDWEAVE_CACHE"
-flock "$tile.lock" scripts/make-sample.sh "$tile" "$size" B02 B03 B04
-# The tools write beside the bands: links in a folder of this run's own keep the outputs apart
-# from any other run's.
-mkdir "$work/tile"
-for band in B02 B03 B04; do ln -s "$tile/$stem$band.jp2" "$work/tile/$stem$band.jp2"; done
-dropped=$work/tile/${stem}B03.jp2
+bench_make_tile
+bench_link_tile
 
 if has cli-; then
   bench_native
