@@ -82,8 +82,10 @@ TEST(WorkerFailure, ABlockThatThrowsFailsThePictureAndStopsTheEncoding) {
     bool allPut = true;
     for (uint32_t y = 0; y < kBlocks && allPut; ++y) allPut = blocks.Put(view);
     EXPECT_FALSE(allPut && blocks.Finish());
-    // Nothing behind the failed block is written, and the encoding stopped long before the end.
-    EXPECT_EQ(consumed, 3u);
+    // Nothing from the failed block on is written, and the encoding stopped long before the end.
+    // A block before it may go unwritten too: a worker that took it only after the failure skips
+    // it, and the picture fails either way.
+    EXPECT_LE(consumed, 3u);
     EXPECT_LT(encoded.load(), kBlocks / 2);
     // Once failed, it stays failed.
     EXPECT_FALSE(blocks.Put(view));
